@@ -1,0 +1,752 @@
+"""End-to-end runs of KestrovaAI-setup.exe under Wine.
+
+  e2e.py --config FILE up          prefix, Xvfb, test CA, https handler
+  e2e.py --config FILE run NAME    one scenario
+  e2e.py --config FILE down        stops the prefix's wineserver and Xvfb
+  e2e.py --list                    the scenario names
+
+Everything lives in the "env" folder of the config (under the build tree):
+the Wine prefix, the display, the test CA and one folder per scenario run with
+its own temporary folder. Servers listen on 127.0.0.1 only and live inside
+this process, which ends itself after a hard time limit.
+"""
+
+import argparse
+import base64
+import json
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2e_servers import Reply, Servers, Site  # noqa: E402
+
+CHANNEL_PATH = "/updates/kestrova-desk/latest.json"
+INSTALLER_PATH = "/downloads/KestrovaAI-install-1.4.2.exe"
+INSTALLER_URL = "https://kestrova.ai" + INSTALLER_PATH
+FILE_NAME = "KestrovaAI-install.exe"
+BOX_START = "Не получилось установить Kestrova AI: "
+BOX_END = ".\n\nОткрыть страницу программы на сайте?"
+PROXY_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+MIB = 1 << 20
+
+
+def box(failure):
+    return BOX_START + failure + BOX_END
+
+
+class Failed(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failed(message)
+
+
+def equal(actual, expected, what):
+    if actual != expected:
+        raise Failed("%s: expected %r, got %r" % (what, expected, actual))
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Env:
+    def __init__(self, config):
+        self.config = config
+        self.dir = config["env"]
+        self.prefix = os.path.join(self.dir, "prefix")
+
+    def environ(self):
+        env = dict(os.environ)
+        env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all",
+                   WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+        display_file = os.path.join(self.dir, "display")
+        if os.path.exists(display_file):
+            env["DISPLAY"] = ":" + open(display_file).read().strip()
+        return env
+
+    def wine(self, *args, timeout=60, check_rc=True):
+        # Output goes to a file: Wine's background processes would keep a
+        # pipe open long after the program has ended.
+        with open(os.path.join(self.dir, "wine-output.txt"), "wb") as output:
+            result = subprocess.run(["wine", *args], env=self.environ(), stdin=subprocess.DEVNULL,
+                                    stdout=output, stderr=subprocess.STDOUT, timeout=timeout)
+        if check_rc and result.returncode != 0:
+            raise Failed("wine %s: exit %d" % (args, result.returncode))
+        return result
+
+    def popen_wine(self, *args):
+        return subprocess.Popen(["wine", *args], env=self.environ(), stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def reg_add(self, key, name, kind, value):
+        self.wine("reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f")
+
+    # Set-up and tear-down of the environment.
+
+    def xvfb_alive(self):
+        pid_file = os.path.join(self.dir, "xvfb.pid")
+        if not os.path.exists(pid_file):
+            return False
+        try:
+            os.kill(int(open(pid_file).read()), 0)
+            return True
+        except (OSError, ValueError):
+            return False
+
+    def start_xvfb(self):
+        if self.xvfb_alive():
+            return
+        # Two screens joined by Xinerama; without RandR Wine takes its
+        # monitors from Xinerama and sees both.
+        read_end, write_end = os.pipe()
+        process = subprocess.Popen(
+            ["setsid", "timeout", "3600", "Xvfb", "-displayfd", str(write_end), "+xinerama",
+             "-extension", "RANDR", "-screen", "0", "1280x800x24", "-screen", "1",
+             "1024x768x24", "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        display = b""
+        deadline = time.time() + 15
+        while not display.endswith(b"\n") and time.time() < deadline:
+            piece = os.read(read_end, 16)
+            if not piece:
+                break
+            display += piece
+        os.close(read_end)
+        check(display.strip() != b"", "Xvfb did not start")
+        with open(os.path.join(self.dir, "xvfb.pid"), "w") as file:
+            file.write(str(process.pid))
+        with open(os.path.join(self.dir, "display"), "w") as file:
+            file.write(display.decode().strip())
+
+    def make_ca(self):
+        ca_dir = os.path.join(self.dir, "ca")
+        shutil.rmtree(ca_dir, ignore_errors=True)
+        os.makedirs(ca_dir)
+
+        def openssl(*args):
+            subprocess.run(["openssl", *args], cwd=ca_dir, check=True, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out",
+                "ca.pem", "-days", "2", "-subj", "/CN=Kestrova end-to-end test CA",
+                "-addext", "basicConstraints=critical,CA:TRUE",
+                "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der")
+        openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "site.key", "-out", "site.csr",
+                "-subj", "/CN=kestrova.ai")
+        with open(os.path.join(ca_dir, "site.ext"), "w") as file:
+            file.write("subjectAltName=DNS:kestrova.ai\nextendedKeyUsage=serverAuth\n"
+                       "basicConstraints=CA:FALSE\n")
+        openssl("x509", "-req", "-in", "site.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
+                "-CAcreateserial", "-out", "site.pem", "-days", "2", "-extfile", "site.ext")
+
+    def up(self):
+        os.makedirs(self.dir, exist_ok=True)
+        self.start_xvfb()
+        ready = os.path.join(self.prefix, ".ready")
+        if not os.path.exists(ready):
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            subprocess.run(["wineboot", "-i"], env=self.environ(), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=180)
+            subprocess.run(["wineserver", "-w"], env=self.environ(), timeout=120,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+            open(ready, "w").close()
+        subprocess.run(["wineserver", "-p600"], env=self.environ(), timeout=30,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
+        self.make_ca()
+        self.wine(self.config["add_root_cert"], windows_path(os.path.join(self.dir, "ca", "ca.der")))
+        self.reg_add(PROXY_KEY, "ProxyEnable", "REG_DWORD", "1")
+        recorder_dir = os.path.join(self.dir, "recorder")
+        os.makedirs(recorder_dir, exist_ok=True)
+        recorder = os.path.join(recorder_dir, "url_recorder.exe")
+        shutil.copyfile(self.config["url_recorder"], recorder)
+        self.wine("reg", "add", r"HKLM\Software\Classes\https\shell\open\command", "/ve", "/d",
+                  '"%s" "%%1"' % windows_path(recorder), "/f")
+
+    def down(self):
+        subprocess.run(["wineserver", "-k"], env=self.environ(), timeout=30,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.xvfb_alive():
+            pid = int(open(os.path.join(self.dir, "xvfb.pid")).read())
+            try:
+                os.killpg(pid, signal.SIGTERM)
+            except OSError:
+                os.kill(pid, signal.SIGTERM)
+        for name in ("xvfb.pid", "display"):
+            try:
+                os.remove(os.path.join(self.dir, name))
+            except OSError:
+                pass
+
+
+class Run:
+    """One start of the program: its servers, temporary folder and probe."""
+
+    def __init__(self, env, name):
+        self.env = env
+        self.name = name
+        self.dir = os.path.join(env.dir, "runs", name)
+        shutil.rmtree(self.dir, ignore_errors=True)
+        self.temp = os.path.join(self.dir, "temp")
+        self.work = os.path.join(self.dir, "work")
+        os.makedirs(self.temp)
+        os.makedirs(self.work)
+        self.site = Site()
+        self.keys = env.config["keys"]
+        self.counter = 0
+
+    # Signatures, always by the real minisign.
+
+    def sign(self, data, key="run", comment="Kestrova AI 1.4.2", legacy=False):
+        self.counter += 1
+        path = os.path.join(self.work, "signed-%d.bin" % self.counter)
+        with open(path, "wb") as file:
+            file.write(data)
+        args = ["minisign", "-S", "-s", os.path.join(self.keys, key + ".key"), "-m", path,
+                "-x", path + ".minisig", "-t", comment]
+        if legacy:
+            args.insert(2, "-l")
+        subprocess.run(args, check=True, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       timeout=30)
+        with open(path + ".minisig", "rb") as file:
+            return file.read()
+
+    @staticmethod
+    def b64(signature_file):
+        return base64.b64encode(signature_file).decode("ascii")
+
+    @staticmethod
+    def channel(url, signature, deep=126):
+        # Beside the entry the document carries another platform and a member
+        # nested 127 levels deep in all, the most that must still be read.
+        nested = "[" * deep + "]" * deep
+        document = {"platforms": {"linux-x86_64": {"url": "https://kestrova.ai/x", "signature": "x"},
+                                  "windows-x86_64": {"url": url, "signature": signature}},
+                    "version": "1.4.2"}
+        text = json.dumps(document, ensure_ascii=False)
+        return (text[:-1] + ', "deep": ' + nested + "}").encode("utf-8")
+
+    def serve_channel(self, body, **reply):
+        self.site.replies[CHANNEL_PATH] = Reply(body=body, **reply)
+
+    def serve_installer(self, body, **reply):
+        self.site.replies[INSTALLER_PATH] = Reply(body=body, **reply)
+
+    def standard(self, installer, signature=None, **reply):
+        """Channel and installer as a healthy site serves them."""
+        if signature is None:
+            signature = self.b64(self.sign(installer))
+        self.serve_channel(self.channel(INSTALLER_URL, signature))
+        self.serve_installer(installer, **reply)
+
+    def put_file(self, name, data):
+        with open(os.path.join(self.temp, name), "wb") as file:
+            file.write(data)
+
+    def files(self):
+        found = {}
+        for name in sorted(os.listdir(self.temp)):
+            with open(os.path.join(self.temp, name), "rb") as file:
+                found[name] = file.read()
+        return found
+
+    # Running the program.
+
+    def start(self, program="program", args=(), screen="-", answer="no", cancel="never"):
+        self.servers = Servers(self.site, os.path.join(self.env.dir, "ca", "site.pem"),
+                               os.path.join(self.env.dir, "ca", "site.key"))
+        self.env.reg_add(PROXY_KEY, "ProxyServer", "REG_SZ", "127.0.0.1:%d" % self.servers.proxy_port)
+        self.probe_log = os.path.join(self.dir, "probe.log")
+        self.stop_file = os.path.join(self.dir, "probe.stop")
+        self.probe = self.env.popen_wine(self.env.config["window_probe"], windows_path(self.probe_log),
+                                         windows_path(self.stop_file), answer, cancel)
+        deadline = time.time() + 20
+        while not os.path.exists(self.probe_log) and time.time() < deadline:
+            time.sleep(0.05)
+        started = time.time()
+        result = self.env.wine(self.env.config["run_in_temp"], windows_path(self.temp), screen,
+                               self.env.config[program], *args, timeout=120, check_rc=False)
+        self.seconds = time.time() - started
+        self.exit_code = result.returncode
+        # Anything the program leaves on screen after it has ended would show
+        # up in the probe's log before it stops.
+        time.sleep(0.7)
+        open(self.stop_file, "w").close()
+        try:
+            self.probe.wait(20)
+        except subprocess.TimeoutExpired:
+            self.probe.kill()
+        self.servers.stop()
+        self.records = []
+        with open(self.probe_log, encoding="utf-8") as file:
+            for line in file:
+                fields = line.rstrip("\n").split("\t")
+                fields = [f.replace("\\n", "\n").replace("\\r", "\r").replace("\\t", "\t")
+                          for f in fields]
+                self.records.append(fields)
+        with open(os.path.join(self.dir, "result.json"), "w", encoding="utf-8") as file:
+            json.dump({"exit": self.exit_code, "seconds": round(self.seconds, 2),
+                       "records": self.records, "log": [list(map(str, e)) for e in self.site.log]},
+                      file, ensure_ascii=False, indent=1)
+        return self
+
+    def boxes(self):
+        return [r[1] for r in self.records if r[0] == "box"]
+
+    def dialog_states(self):
+        return [(int(r[1]), r[2:]) for r in self.records if r[0] == "dialog"]
+
+    def windows(self):
+        return [(r[1], r[2]) for r in self.records if r[0] == "window"]
+
+    def requests(self):
+        return [e[2] for e in self.site.log if e[0] == "request"]
+
+    def expect(self, exit_code, failure=None, files=None, shown=True):
+        """The exit code, the failure box (its exact text, or none) and the
+        temporary folder's files, name by name and byte by byte."""
+        equal(self.exit_code, exit_code, "exit code")
+        equal(self.boxes(), [] if failure is None else [box(failure)], "failure box")
+        if shown:
+            check(self.dialog_states(), "the progress dialog was never seen")
+        if files is not None:
+            actual = self.files()
+            equal(sorted(actual), sorted(files), "files in the temporary folder")
+            for name, data in files.items():
+                if data is not None:
+                    check(actual[name] == data, "%s differs from what was expected" % name)
+
+
+def installer_bytes(env):
+    with open(env.config["test_installer"], "rb") as file:
+        return file.read()
+
+
+def pattern(size, seed=7):
+    block = bytes((i * 31 + seed) & 0xFF for i in range(65536))
+    return (block * (size // len(block) + 1))[:size]
+
+
+FIRST_STATE = ["Скачиваю Kestrova AI", "Подключаюсь к kestrova.ai"]
+
+
+def failing_early(run, failure, answer="no"):
+    run.start(answer=answer)
+    run.expect(1, failure, files={})
+    # The dialog closed as it opened: initial texts, bar at 0.
+    for position, texts in run.dialog_states():
+        equal((position, texts[-2:]), (0, FIRST_STATE), "dialog before the download")
+
+
+SCENARIOS = {}
+
+
+def scenario(function):
+    SCENARIOS[function.__name__] = function
+    return function
+
+
+@scenario
+def channel_404(run):
+    """The first whole-program check: the channel answers 404."""
+    run.serve_channel(b"missing", status=404)
+    failing_early(run, "сервер ответил 404")
+    equal(run.dialog_states()[0], (0, FIRST_STATE), "first dialog state")
+    equal(run.requests(), [CHANNEL_PATH], "requests")
+    connects = [e[1] for e in run.site.log if e[0] == "connect"]
+    check(connects and all(c.startswith("CONNECT kestrova.ai:443 ") for c in connects),
+          "the proxy saw %r" % connects)
+    agents = {e[3] for e in run.site.log if e[0] == "request"}
+    equal(agents, {"KestrovaAI-setup"}, "user agent")
+
+
+@scenario
+def success_no_run(run):
+    data = pattern(200000)
+    run.standard(data)
+    run.start(args=["--no-run"])
+    run.expect(0, None, files={FILE_NAME: data})
+    equal(run.requests(), [CHANNEL_PATH, INSTALLER_PATH], "requests")
+    equal([w for w in run.windows() if w[1] == "Kestrova AI"].__len__(), 1,
+          "windows of the program (the dialog only)")
+    # Under 1 MiB the dialog is updated once, at the first chunk.
+    position, texts = run.dialog_states()[-1]
+    equal(texts, ["Скачиваю Kestrova AI", "Скачано 0 из 0 МБ"], "last dialog texts")
+    check(0 < position <= 100, "bar at the first chunk's share, got %d" % position)
+
+
+@scenario
+def success_runs_installer(run):
+    data = installer_bytes(run.env)
+    run.standard(data)
+    run.start()
+    deadline = time.time() + 15
+    while time.time() < deadline and "installer-ran.txt" not in os.listdir(run.temp):
+        time.sleep(0.2)
+    time.sleep(0.3)
+    run.expect(0, None, files={FILE_NAME: data, "installer-ran.txt": b"installer ran\n"})
+
+
+@scenario
+def earlier_file_kept_on_early_failure(run):
+    earlier = b"an installer of an earlier run"
+    run.put_file(FILE_NAME, earlier)
+    run.serve_channel(b"{}")
+    run.start()
+    run.expect(1, "в канале обновлений нет установщика", files={FILE_NAME: earlier})
+
+
+@scenario
+def earlier_file_replaced(run):
+    run.put_file(FILE_NAME, pattern(300000, seed=1))
+    data = pattern(1000, seed=2)
+    run.standard(data)
+    run.start(args=["--no-run"])
+    run.expect(0, None, files={FILE_NAME: data})
+
+
+@scenario
+def f2_tunnel_refused(run):
+    run.site.connect = "reset"
+    run.start()
+    check(len(run.boxes()) == 1, "one failure box expected, got %r" % run.boxes())
+    run.expect(1, run.boxes()[0][len(BOX_START):-len(BOX_END)], files={})
+    failure = run.boxes()[0][len(BOX_START):-len(BOX_END)]
+    check(failure.startswith("сервер kestrova.ai недоступен (код ") and failure.endswith(")"),
+          "F2 text expected, got %r" % failure)
+
+
+@scenario
+def f3_status_unreadable(run):
+    # A proxy that closes instead of answering CONNECT: Wine then gives a
+    # request whose status cannot be read.
+    run.site.connect = "close"
+    failing_early(run, "сервер ответил 0")
+
+
+@scenario
+def f3_installer_404(run):
+    run.serve_channel(run.channel(INSTALLER_URL, run.b64(run.sign(b"x"))))
+    run.site.replies[INSTALLER_PATH] = Reply(status=404, body=b"gone")
+    run.start()
+    run.expect(1, "сервер ответил 404", files={})
+
+
+@scenario
+def f4_reset_mid_body(run):
+    data = pattern(2 * MIB)
+    run.standard(data, reset_after=MIB + 12345)
+    run.start()
+    equal([e[0] for e in run.site.log if e[0] == "reset"], ["reset"], "the site reset")
+    # Wine reports the reset in a TLS body as a clean end: the body is short.
+    run.expect(1, "файл скачался не целиком", files={})
+
+
+@scenario
+def f5_short_body(run):
+    data = pattern(500000)
+    run.standard(data, announce=600000)
+    run.start()
+    run.expect(1, "файл скачался не целиком", files={})
+
+
+@scenario
+def f5_long_body(run):
+    # Wine stops reading at the announced length, so the surplus never
+    # arrives: the fetch is complete and the signature over the whole longer
+    # file does not verify.
+    data = pattern(500000)
+    run.standard(data, announce=400000)
+    run.start()
+    run.expect(1, "подпись установщика не сошлась, файл испорчен или подменен", files={})
+
+
+@scenario
+def c1_byte_order_mark(run):
+    run.serve_channel(b"\xef\xbb\xbf" + run.channel(INSTALLER_URL, run.b64(run.sign(b"x"))))
+    failing_early(run, "канал обновлений не читается")
+
+
+@scenario
+def c1_nested_128(run):
+    run.serve_channel(run.channel(INSTALLER_URL, run.b64(run.sign(b"x")), deep=127))
+    failing_early(run, "канал обновлений не читается")
+
+
+@scenario
+def c2_array(run):
+    run.serve_channel(json.dumps([{"platforms": {}}]).encode())
+    failing_early(run, "в канале обновлений нет установщика")
+
+
+@scenario
+def c2_url_number(run):
+    document = {"platforms": {"windows-x86_64": {"url": 17, "signature": run.b64(run.sign(b"x"))}}}
+    run.serve_channel(json.dumps(document).encode())
+    failing_early(run, "в канале обновлений нет установщика")
+
+
+def unpadded_signature(run, data):
+    comment = "Kestrova AI 1.4.2"
+    while True:
+        encoded = run.b64(run.sign(data, comment=comment))
+        if encoded.endswith("="):
+            return encoded.rstrip("=")
+        comment += "+"
+
+
+@scenario
+def s1_unpadded(run):
+    data = pattern(1000)
+    run.standard(data, signature=unpadded_signature(run, data))
+    failing_early(run, "подпись не читается")
+
+
+@scenario
+def s1_split_lines(run):
+    data = pattern(1000)
+    encoded = run.b64(run.sign(data))
+    run.standard(data, signature="\n".join(encoded[i:i + 76] for i in range(0, len(encoded), 76)))
+    failing_early(run, "подпись не читается")
+
+
+@scenario
+def s1_empty(run):
+    run.standard(pattern(1000), signature="")
+    failing_early(run, "подпись не читается")
+
+
+@scenario
+def s2_other_key(run):
+    data = pattern(1000)
+    run.standard(data, signature=run.b64(run.sign(data, key="other")))
+    failing_early(run, "The signature was created with a different key than the one provided")
+
+
+@scenario
+def s3_legacy(run):
+    data = pattern(1000)
+    run.standard(data, signature=run.b64(run.sign(data, legacy=True)))
+    failing_early(run, "StreamVerifier only supports non-legacy mode signatures")
+
+
+@scenario
+def k1_faulty_key(run):
+    data = pattern(1000)
+    run.standard(data)
+    run.start(program="program_k1")
+    run.expect(1, "Invalid encoding in minisign data", files={})
+
+
+@scenario
+def k2_unsupported_key(run):
+    data = pattern(1000)
+    run.standard(data)
+    run.start(program="program_k2")
+    run.expect(1, "This signature algorithm is not supported by this implementation", files={})
+
+
+@scenario
+def t1_file_held_open(run):
+    earlier = b"an installer of an earlier run, still running"
+    run.put_file(FILE_NAME, earlier)
+    run.standard(pattern(1000))
+    ready = os.path.join(run.dir, "hold.ready")
+    stop = os.path.join(run.dir, "hold.stop")
+    holder = run.env.popen_wine(run.env.config["hold_open"],
+                                windows_path(os.path.join(run.temp, FILE_NAME)),
+                                windows_path(ready), windows_path(stop), "60")
+    deadline = time.time() + 20
+    while not os.path.exists(ready) and time.time() < deadline:
+        time.sleep(0.05)
+    check(os.path.exists(ready), "the holder did not open the file")
+    try:
+        run.start()
+    finally:
+        open(stop, "w").close()
+        holder.wait(20)
+    run.expect(1, "не записать во временную папку: "
+               "Sharing violation. (os error 32)", files={FILE_NAME: earlier})
+
+
+@scenario
+def v1_byte_altered(run):
+    data = pattern(300000)
+    signature = run.b64(run.sign(data))
+    altered = bytearray(data)
+    altered[123456] ^= 0x01
+    run.standard(bytes(altered), signature=signature)
+    run.start()
+    run.expect(1, "подпись установщика не сошлась, файл испорчен или подменен", files={})
+
+
+@scenario
+def v1_trusted_comment_edited(run):
+    data = pattern(300000)
+    lines = run.sign(data, comment="Kestrova AI 1.4.2").split(b"\n")
+    lines[2] = b"trusted comment: Kestrova AI 1.4.3"
+    run.standard(data, signature=run.b64(b"\n".join(lines)))
+    run.start()
+    run.expect(1, "подпись установщика не сошлась, файл испорчен или подменен", files={})
+
+
+@scenario
+def cancel_during_download(run):
+    data = pattern(3 * MIB)
+    run.standard(data, rate=256 * 1024)
+    run.start(cancel="download")
+    check(["cancelled"] in run.records, "the probe did not cancel")
+    run.expect(0, None)
+    files = run.files()
+    equal(sorted(files), [FILE_NAME], "files in the temporary folder")
+    part = files[FILE_NAME]
+    check(0 < len(part) < len(data) and data.startswith(part),
+          "a partial installer expected, got %d bytes" % len(part))
+
+
+@scenario
+def box_answered_yes(run):
+    recorded = os.path.join(run.env.dir, "recorder", "recorded-urls.txt")
+    if os.path.exists(recorded):
+        os.remove(recorded)
+    run.serve_channel(b"not json")
+    run.start(answer="yes")
+    run.expect(1, "канал обновлений не читается", files={})
+    deadline = time.time() + 10
+    while not os.path.exists(recorded) and time.time() < deadline:
+        time.sleep(0.1)
+    check(os.path.exists(recorded), "the product page was not opened")
+    with open(recorded, encoding="utf-8") as file:
+        equal(file.read(), "https://kestrova.ai/programma\n", "address handed to the browser")
+
+
+@scenario
+def box_answered_no(run):
+    recorded = os.path.join(run.env.dir, "recorder", "recorded-urls.txt")
+    if os.path.exists(recorded):
+        os.remove(recorded)
+    run.serve_channel(b"not json")
+    run.start(answer="no")
+    run.expect(1, "канал обновлений не читается", files={})
+    time.sleep(1)
+    check(not os.path.exists(recorded), "No opened the product page")
+
+
+@scenario
+def no_run_failure(run):
+    run.serve_channel(b"not json")
+    run.start(args=["--no-run"], answer="none")
+    run.expect(1, None, files={})
+    equal(len([w for w in run.windows() if w[1] == "Kestrova AI"]), 1, "program windows")
+
+
+@scenario
+def progress_3_mib(run):
+    data = pattern(3 * MIB)
+    run.standard(data, rate=1024 * 1024, step=32768)
+    run.start(args=["--no-run"])
+    run.expect(0, None, files={FILE_NAME: data})
+    contents = []
+    for position, texts in run.dialog_states():
+        if not contents or contents[-1] != texts[-1]:
+            contents.append(texts[-1])
+    equal(contents, ["Подключаюсь к kestrova.ai", "Скачано 0 из 3 МБ", "Скачано 1 из 3 МБ",
+                     "Скачано 2 из 3 МБ", "Скачано 3 из 3 МБ"], "progress texts")
+    states = run.dialog_states()
+    positions = [p for p, _ in states]
+    equal(positions, sorted(positions), "bar positions only grow")
+    equal(states[-1], (100, ["Скачиваю Kestrova AI", "Скачано 3 из 3 МБ"]), "last dialog state")
+    for position, texts in states:
+        if texts[-1] == "Скачано 1 из 3 МБ":
+            equal(position, 33, "bar at 1 MiB")
+
+
+def placed_rect(run):
+    rects = [tuple(int(v) for v in r[1:5]) for r in run.records if r[0] == "rect"]
+    check(rects, "the dialog's rectangle was never seen")
+    return rects[-1]
+
+
+def centred(rect, work):
+    width, height = rect[2] - rect[0], rect[3] - rect[1]
+    return (int((work[0] + work[2] - width) / 2), int((work[1] + work[3] - height) / 2))
+
+
+@scenario
+def screen_second_monitor(run):
+    # The display has two monitors as Wine sees them, 1280x800 and
+    # 1024x768, both with their top-left corner at 0,0 (Xvfb lays its
+    # Xinerama screens over each other), so they come in enumeration order.
+    data = pattern(1000)
+    run.standard(data, rate=2000, step=100)
+    run.start(args=["--no-run"], screen="2")
+    run.expect(0, None, files={FILE_NAME: data})
+    rect = placed_rect(run)
+    equal(rect[0:2], centred(rect, (0, 0, 1024, 768)), "dialog centred on monitor 2")
+
+
+@scenario
+def screen_first_monitor(run):
+    data = pattern(1000)
+    run.standard(data, rate=2000, step=100)
+    run.start(args=["--no-run"], screen="1")
+    run.expect(0, None, files={FILE_NAME: data})
+    rect = placed_rect(run)
+    equal(rect[0:2], centred(rect, (0, 0, 1280, 800)), "dialog centred on monitor 1")
+
+
+@scenario
+def screen_beyond_monitors(run):
+    data = pattern(1000)
+    run.standard(data, rate=2000, step=100)
+    run.start(args=["--no-run"], screen="3")
+    run.expect(0, None, files={FILE_NAME: data})
+    rect = placed_rect(run)
+    check(rect[0:2] != centred(rect, (0, 0, 1024, 768)), "monitor 3 does not exist: not moved")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--config")
+    parser.add_argument("--list", action="store_true")
+    parser.add_argument("action", nargs="?")
+    parser.add_argument("name", nargs="?")
+    options = parser.parse_args()
+    if options.list:
+        print("\n".join(SCENARIOS))
+        return 0
+    with open(options.config) as file:
+        env = Env(json.load(file))
+    # Hard limit: this process and the servers in it end whatever happens.
+    signal.signal(signal.SIGALRM, lambda *_: os._exit(124))
+    signal.alarm(230)
+    if options.action == "up":
+        env.up()
+        return 0
+    if options.action == "down":
+        env.down()
+        return 0
+    run = Run(env, options.name)
+    try:
+        SCENARIOS[options.name](run)
+    except Failed as error:
+        print("FAILED %s: %s" % (options.name, error))
+        print("details: " + os.path.join(run.dir, "result.json"))
+        return 1
+    print("passed %s (program ran %.1f s)" % (options.name, getattr(run, "seconds", 0)))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
