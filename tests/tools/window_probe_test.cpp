@@ -12,14 +12,14 @@ namespace {
 
 using test_process::Child;
 using test_process::Quoted;
-using test_process::Run;
+using test_process::RunToEnd;
 using test_process::WindowsPath;
 
 const std::wstring kProbe = WindowsPath(KESTROVA_WINDOW_PROBE);
 const std::wstring kSample = WindowsPath(KESTROVA_PROBE_SAMPLE);
 
 test_process::Finished Probe(const std::wstring& arguments) {
-  return Run(kProbe, Quoted(kProbe) + L" " + arguments);
+  return RunToEnd(kProbe, Quoted(kProbe) + L" " + arguments);
 }
 
 TEST(WindowProbe, ReadsATaskDialogAndClicksCancel) {

@@ -1,0 +1,31 @@
+# Looks for static initialisers in object files and archives: sections that
+# make the start-up code run something before the entry (.ctors, .init_array,
+# .CRT$XC*), or at exit (.dtors, .fini_array).
+#   cmake -DOBJDUMP=<objdump> -DFILES=<file;...> -DEXPECT=absent|present -P static_initialisers.cmake
+# absent: fails naming each object that has one; present: fails unless one has.
+set(pattern "^ *[0-9]+ +(\\.ctors|\\.dtors|\\.init_array|\\.fini_array|\\.CRT\\$XC)[^ ]*")
+set(found "")
+foreach(file IN LISTS FILES)
+  execute_process(COMMAND ${OBJDUMP} -h ${file} OUTPUT_VARIABLE listing RESULT_VARIABLE result)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "objdump failed on ${file}")
+  endif()
+  string(REPLACE "\n" ";" lines "${listing}")
+  set(object ${file})
+  foreach(line IN LISTS lines)
+    if(line MATCHES "^(.+): +file format")
+      set(object ${CMAKE_MATCH_1})
+    elseif(line MATCHES "${pattern}")
+      string(STRIP "${line}" section)
+      list(APPEND found "${object}: ${section}")
+    endif()
+  endforeach()
+endforeach()
+if(EXPECT STREQUAL "absent" AND found)
+  list(JOIN found "\n  " report)
+  message(FATAL_ERROR "static initialisers found:\n  ${report}")
+elseif(EXPECT STREQUAL "present" AND NOT found)
+  message(FATAL_ERROR "no static initialiser found in ${FILES}")
+endif()
+list(LENGTH FILES count)
+message(STATUS "${count} files checked; sections found: ${found}")
