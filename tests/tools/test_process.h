@@ -123,7 +123,7 @@ struct Finished {
 
 // Runs a program to its end (at most timeoutMs) and gives its exit code and output.
 inline Finished RunToEnd(const std::wstring& application, const std::wstring& commandLine,
-                    DWORD timeoutMs = 20000) {
+                         DWORD timeoutMs = 20000) {
   Child child(application, commandLine);
   Finished finished;
   finished.exitCode = child.Wait(timeoutMs);
