@@ -1,0 +1,23 @@
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "launcher/install_outcome.h"
+
+namespace kestrova {
+
+// The update channel's address.
+std::string ChannelAddress();
+
+// One whole update: channel, document, signature, file, download,
+// verification. Everything it opened is released when it returns; the result
+// is the outcome to store.
+InstallOutcome RunUpdate(HWND window);
+
+// The worker thread's entry: runs the update, stores its one outcome, then
+// closes the dialog.
+void RunUpdateWorker(HWND window);
+
+}  // namespace kestrova
