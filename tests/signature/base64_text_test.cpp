@@ -48,6 +48,9 @@ TEST(DecodeBase64Text, DecodesCanonicalBase64OfUtf8AndRefusesTheRest) {
       {"decodes to a surrogate", "7aCA", std::nullopt},
       {"decodes to a cut sequence", "0A==", std::nullopt},
       {"decodes to a zero byte", "AA==", std::string(1, '\0')},
+      // libsodium alone reads every byte from 0x80 up as "/": "YWJ/" is "ab\x7F".
+      {"byte 0x85 in a digit's place", "YWJ\x85", std::nullopt},
+      {"byte 0xFF in a digit's place", "YWJ\xFF", std::nullopt},
   };
   for (const auto& c : cases) {
     const auto result = DecodeBase64Text(c.text);

@@ -66,6 +66,8 @@ TEST(DecodeMinisignPublicKey, ReadsTheKeyLine) {
       {"key line empty", "c\n\n", invalid},
       {"key line not Base64", "c\n!!!!\n", invalid},
       {"key line of 43 bytes", "c\n" + ToBase64(std::string(43, 'E')), invalid},
+      {"key line with a byte 0xFF for its last digit",
+       "c\n" + KeyLine('E', 'd').substr(0, 55) + "\xFF", invalid},
       {"key only, no comment line", KeyLine('E', 'd'), invalid},
       {"algorithm Ee", "c\n" + KeyLine('E', 'e'), unsupported},
       {"algorithm ed", "c\n" + KeyLine('e', 'd'), unsupported},
