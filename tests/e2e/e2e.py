@@ -19,6 +19,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -71,12 +72,12 @@ class Env:
             env["DISPLAY"] = ":" + open(display_file).read().strip()
         return env
 
-    def wine(self, *args, timeout=60, check_rc=True):
+    def wine(self, *args, timeout=60, check_rc=True, output=None):
         # Output goes to a file: Wine's background processes would keep a
         # pipe open long after the program has ended.
-        with open(os.path.join(self.dir, "wine-output.txt"), "wb") as output:
+        with open(output or os.path.join(self.dir, "wine-output.txt"), "wb") as out:
             result = subprocess.run(["wine", *args], env=self.environ(), stdin=subprocess.DEVNULL,
-                                    stdout=output, stderr=subprocess.STDOUT, timeout=timeout)
+                                    stdout=out, stderr=subprocess.DEVNULL, timeout=timeout)
         if check_rc and result.returncode != 0:
             raise Failed("wine %s: exit %d" % (args, result.returncode))
         return result
@@ -165,14 +166,12 @@ class Env:
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL)
         self.make_ca()
-        self.wine(self.config["add_root_cert"], windows_path(os.path.join(self.dir, "ca", "ca.der")))
+        self.wine(self.config["trust_test_ca"], windows_path(os.path.join(self.dir, "ca", "ca.der")))
         self.reg_add(PROXY_KEY, "ProxyEnable", "REG_DWORD", "1")
-        recorder_dir = os.path.join(self.dir, "recorder")
-        os.makedirs(recorder_dir, exist_ok=True)
-        recorder = os.path.join(recorder_dir, "url_recorder.exe")
-        shutil.copyfile(self.config["url_recorder"], recorder)
-        self.wine("reg", "add", r"HKLM\Software\Classes\https\shell\open\command", "/ve", "/d",
-                  '"%s" "%%1"' % windows_path(recorder), "/f")
+        self.wine(self.config["url_recorder"], "register", "https", windows_path(self.recorded()))
+
+    def recorded(self):
+        return os.path.join(self.dir, "recorded-urls.txt")
 
     def down(self):
         subprocess.run(["wineserver", "-k"], env=self.environ(), timeout=30,
@@ -263,30 +262,52 @@ class Run:
 
     # Running the program.
 
-    def start(self, program="program", args=(), screen="-", answer="no", cancel="never"):
+    def probe(self, *args, timeout_ms=20000):
+        """One command of the one-shot window probe of tests/tools."""
+        result = self.env.wine(self.env.config["window_probe"], "--timeout", str(timeout_ms),
+                               *args, timeout=timeout_ms / 1000 + 20, check_rc=False,
+                               output=os.path.join(self.dir, "window-probe.txt"))
+        with open(os.path.join(self.dir, "window-probe.txt"), "rb") as file:
+            return result.returncode, file.read().decode("utf-8")
+
+    def start(self, program="program", args=(), screen="-", answer="no", cancel="never",
+              during=None):
         self.servers = Servers(self.site, os.path.join(self.env.dir, "ca", "site.pem"),
                                os.path.join(self.env.dir, "ca", "site.key"))
         self.env.reg_add(PROXY_KEY, "ProxyServer", "REG_SZ", "127.0.0.1:%d" % self.servers.proxy_port)
         self.probe_log = os.path.join(self.dir, "probe.log")
         self.stop_file = os.path.join(self.dir, "probe.stop")
-        self.probe = self.env.popen_wine(self.env.config["window_probe"], windows_path(self.probe_log),
+        self.watcher = self.env.popen_wine(self.env.config["window_watch"], windows_path(self.probe_log),
                                          windows_path(self.stop_file), answer, cancel)
         deadline = time.time() + 20
         while not os.path.exists(self.probe_log) and time.time() < deadline:
             time.sleep(0.05)
+        helper = None
+        if during is not None:
+            helper = threading.Thread(target=during, daemon=True)
+            helper.start()
         started = time.time()
-        result = self.env.wine(self.env.config["run_in_temp"], windows_path(self.temp), screen,
-                               self.env.config[program], *args, timeout=120, check_rc=False)
+        try:
+            result = self.env.wine(self.env.config["run_in_temp"], windows_path(self.temp), screen,
+                                   windows_path(self.env.config[program]), *args, timeout=60,
+                                   check_rc=False)
+            self.exit_code = result.returncode
+        except subprocess.TimeoutExpired:
+            # The program hangs (a box nobody answers, say): end everything
+            # in the prefix, which is this harness's own.
+            self.exit_code = "still running after 60 s"
+            subprocess.run(["wineserver", "-k"], env=self.env.environ(), timeout=30)
         self.seconds = time.time() - started
-        self.exit_code = result.returncode
+        if helper is not None:
+            helper.join(30)
         # Anything the program leaves on screen after it has ended would show
         # up in the probe's log before it stops.
         time.sleep(0.7)
         open(self.stop_file, "w").close()
         try:
-            self.probe.wait(20)
+            self.watcher.wait(20)
         except subprocess.TimeoutExpired:
-            self.probe.kill()
+            self.watcher.kill()
         self.servers.stop()
         self.records = []
         with open(self.probe_log, encoding="utf-8") as file:
@@ -305,7 +326,9 @@ class Run:
         return [r[1] for r in self.records if r[0] == "box"]
 
     def dialog_states(self):
-        return [(int(r[1]), r[2:]) for r in self.records if r[0] == "dialog"]
+        """The dialog's states while both its texts were there (the probe also
+        sees the window while it is being built and taken down)."""
+        return [(int(r[1]), r[2:]) for r in self.records if r[0] == "dialog" and len(r) == 4]
 
     def windows(self):
         return [(r[1], r[2]) for r in self.records if r[0] == "window"]
@@ -329,7 +352,7 @@ class Run:
 
 
 def installer_bytes(env):
-    with open(env.config["test_installer"], "rb") as file:
+    with open(env.config["installer"], "rb") as file:
         return file.read()
 
 
@@ -359,10 +382,36 @@ def scenario(function):
 
 @scenario
 def channel_404(run):
-    """The first whole-program check: the channel answers 404."""
-    run.serve_channel(b"missing", status=404)
-    failing_early(run, "сервер ответил 404")
-    equal(run.dialog_states()[0], (0, FIRST_STATE), "first dialog state")
+    """The first whole-program check: the channel answers 404 (after a pause,
+    so that the dialog can be read while it waits)."""
+    run.serve_channel(b"missing", status=404, delay=3)
+    seen = {}
+
+    def user():
+        seen["wait"] = run.probe("wait", "Kestrova AI")
+        seen["texts"] = run.probe("texts", "Kestrova AI")
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            code, text = run.probe("box-text", "Kestrova AI", timeout_ms=2000)
+            if code == 0:
+                seen["box"] = text
+                seen["press"] = run.probe("press", "Kestrova AI", "no")
+                return
+            time.sleep(0.2)
+
+    run.start(answer="none", during=user)
+    equal(seen.get("wait", (None,))[0], 0, "window_probe wait")
+    texts = seen["texts"][1]
+    for expected in ("Static\tСкачиваю Kestrova AI\n", "Static\tПодключаюсь к kestrova.ai\n",
+                     "msctls_progress32\t0\n"):
+        check(expected in texts, "dialog controls lack %r: %r" % (expected, texts))
+    equal(seen.get("box"), box("сервер ответил 404"), "box text read by window_probe")
+    equal(seen.get("box"), "Не получилось установить Kestrova AI: сервер ответил 404.\n\n"
+          "Открыть страницу программы на сайте?", "box text")
+    equal(seen["press"][0], 0, "window_probe press no")
+    run.expect(1, "сервер ответил 404", files={})
+    for position, texts in run.dialog_states():
+        equal((position, texts[-2:]), (0, FIRST_STATE), "dialog before the download")
     equal(run.requests(), [CHANNEL_PATH], "requests")
     connects = [e[1] for e in run.site.log if e[0] == "connect"]
     check(connects and all(c.startswith("CONNECT kestrova.ai:443 ") for c in connects),
@@ -391,11 +440,14 @@ def success_runs_installer(run):
     data = installer_bytes(run.env)
     run.standard(data)
     run.start()
+    marker = FILE_NAME + ".started"
     deadline = time.time() + 15
-    while time.time() < deadline and "installer-ran.txt" not in os.listdir(run.temp):
+    while time.time() < deadline and marker not in os.listdir(run.temp):
         time.sleep(0.2)
-    time.sleep(0.3)
-    run.expect(0, None, files={FILE_NAME: data, "installer-ran.txt": b"installer ran\n"})
+    run.expect(0, None, files={FILE_NAME: data, marker: None})
+    with open(os.path.join(run.temp, marker), encoding="utf-8") as file:
+        started_as = file.read().split("\n")[0]
+    equal(started_as, windows_path(run.temp) + "\\" + FILE_NAME, "installer started from")
 
 
 @scenario
@@ -418,13 +470,10 @@ def earlier_file_replaced(run):
 
 @scenario
 def f2_tunnel_refused(run):
+    # The proxy resets the connection instead of answering CONNECT: the
+    # address cannot be opened (Wine: ERROR_INTERNET_CONNECTION_ABORTED).
     run.site.connect = "reset"
-    run.start()
-    check(len(run.boxes()) == 1, "one failure box expected, got %r" % run.boxes())
-    run.expect(1, run.boxes()[0][len(BOX_START):-len(BOX_END)], files={})
-    failure = run.boxes()[0][len(BOX_START):-len(BOX_END)]
-    check(failure.startswith("сервер kestrova.ai недоступен (код ") and failure.endswith(")"),
-          "F2 text expected, got %r" % failure)
+    failing_early(run, "сервер kestrova.ai недоступен (код 12030)")
 
 
 @scenario
@@ -449,8 +498,9 @@ def f4_reset_mid_body(run):
     run.standard(data, reset_after=MIB + 12345)
     run.start()
     equal([e[0] for e in run.site.log if e[0] == "reset"], ["reset"], "the site reset")
-    # Wine reports the reset in a TLS body as a clean end: the body is short.
-    run.expect(1, "файл скачался не целиком", files={})
+    # Passed on through the tunnel at once, the reset fails the read here
+    # (Wine: ERROR_INTERNET_CONNECTION_ABORTED).
+    run.expect(1, "связь оборвалась (код 12030)", files={})
 
 
 @scenario
@@ -617,7 +667,7 @@ def cancel_during_download(run):
 
 @scenario
 def box_answered_yes(run):
-    recorded = os.path.join(run.env.dir, "recorder", "recorded-urls.txt")
+    recorded = run.env.recorded()
     if os.path.exists(recorded):
         os.remove(recorded)
     run.serve_channel(b"not json")
@@ -633,7 +683,7 @@ def box_answered_yes(run):
 
 @scenario
 def box_answered_no(run):
-    recorded = os.path.join(run.env.dir, "recorder", "recorded-urls.txt")
+    recorded = run.env.recorded()
     if os.path.exists(recorded):
         os.remove(recorded)
     run.serve_channel(b"not json")
@@ -661,15 +711,25 @@ def progress_3_mib(run):
     for position, texts in run.dialog_states():
         if not contents or contents[-1] != texts[-1]:
             contents.append(texts[-1])
-    equal(contents, ["Подключаюсь к kestrova.ai", "Скачано 0 из 3 МБ", "Скачано 1 из 3 МБ",
-                     "Скачано 2 из 3 МБ", "Скачано 3 из 3 МБ"], "progress texts")
+    # The last step (3 of 3, bar at 100) lives for well under a millisecond
+    # before the worker closes the dialog, so a probe from outside sees it
+    # only sometimes; the steps before it last a third of the download each.
+    expected = ["Подключаюсь к kestrova.ai", "Скачано 0 из 3 МБ", "Скачано 1 из 3 МБ",
+                "Скачано 2 из 3 МБ", "Скачано 3 из 3 МБ"]
+    check(contents in (expected, expected[:-1]), "progress texts: %r" % contents)
     states = run.dialog_states()
     positions = [p for p, _ in states]
     equal(positions, sorted(positions), "bar positions only grow")
-    equal(states[-1], (100, ["Скачиваю Kestrova AI", "Скачано 3 из 3 МБ"]), "last dialog state")
+    # The probe reads the bar before the text, so the bar may still show the
+    # step before.
+    steps = {"Скачано 1 из 3 МБ": (0, 1, 2, 33), "Скачано 2 из 3 МБ": (33, 66),
+             "Скачано 3 из 3 МБ": (66, 100)}
     for position, texts in states:
-        if texts[-1] == "Скачано 1 из 3 МБ":
-            equal(position, 33, "bar at 1 MiB")
+        if texts[-1] in steps:
+            check(position in steps[texts[-1]], "bar at %d with %r" % (position, texts[-1]))
+    check(any(p == 66 for p in positions), "the bar reached 66")
+    if contents == expected:
+        run.note = "last step seen at %r" % (states[-1],)
 
 
 def placed_rect(run):
@@ -744,7 +804,8 @@ def main():
         print("FAILED %s: %s" % (options.name, error))
         print("details: " + os.path.join(run.dir, "result.json"))
         return 1
-    print("passed %s (program ran %.1f s)" % (options.name, getattr(run, "seconds", 0)))
+    print("passed %s (program ran %.1f s) %s" % (options.name, getattr(run, "seconds", 0),
+                                                 getattr(run, "note", "")))
     return 0
 
 

@@ -34,6 +34,8 @@ class Reply:
     rate: int = 0
     # Bytes sent before each pause while throttled.
     step: int = 16384
+    # Seconds to wait before the answer.
+    delay: float = 0
 
 
 @dataclass
@@ -91,6 +93,7 @@ def _serve_https(site, raw, context):
             headers[name.strip().lower()] = value.strip()
         site.note(("request", method, path, headers.get("user-agent", "")))
         reply = site.replies.get(path, Reply(status=404, body=b"not found"))
+        time.sleep(reply.delay)
         reasons = {200: "OK", 404: "Not Found", 500: "Internal Server Error"}
         out = "HTTP/1.1 %d %s\r\n" % (reply.status, reasons.get(reply.status, "Status"))
         announce = len(reply.body) if reply.announce is None else reply.announce
@@ -113,9 +116,11 @@ def _serve_https(site, raw, context):
             site.note(("reset", sent))
             _reset_close(conn)
             return
+        # The body ends with the connection (no TLS close_notify exchange,
+        # which would wait for the client).
         try:
-            conn.unwrap()
-        except (OSError, ssl.SSLError):
+            conn.shutdown(socket.SHUT_RDWR)
+        except OSError:
             pass
         conn.close()
     except (OSError, ssl.SSLError) as error:

@@ -184,43 +184,49 @@ int wmain() {
         continue;
       }
       busy = true;
-      DWORD_PTR position = 0;
-      SendMessageTimeoutW(dialog.bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs, &position);
-      std::string state = "dialog\t" + std::to_string(position);
-      bool downloading = false;
-      for (HWND text : dialog.statics) {
-        const std::wstring value = TextOf(text);
-        if (value.empty()) {
-          continue;
+      // Follow this dialog alone, without pause, until it is gone, so that
+      // short states (the last progress step right before the dialog
+      // closes) are seen.
+      for (unsigned round = 0; IsWindow(window); ++round) {
+        if (round % 256 == 0 && Exists(stopFile.c_str())) {
+          break;
         }
-        downloading = downloading || value.rfind(L"Скачано ", 0) == 0;
-        state += "\t" + Utf8(value);
-      }
-      if (state != lastDialogState) {
-        log.Line(state);
-        lastDialogState = state;
-      }
-      RECT rect{};
-      GetWindowRect(window, &rect);
-      const std::string rectLine = "rect\t" + std::to_string(rect.left) + "\t" +
-                                   std::to_string(rect.top) + "\t" + std::to_string(rect.right) +
-                                   "\t" + std::to_string(rect.bottom);
-      if (rectLine != lastRect) {
-        log.Line(rectLine);
-        lastRect = rectLine;
-      }
-      if (cancelOnDownload && downloading && !cancelled) {
-        cancelled = true;
-        if (dialog.cancel != nullptr) {
-          PostMessageW(dialog.cancel, BM_CLICK, 0, 0);
-        } else {
-          PostMessageW(window, TDM_CLICK_BUTTON, IDCANCEL, 0);
+        DWORD_PTR position = 0;
+        SendMessageTimeoutW(dialog.bar, PBM_GETPOS, 0, 0, SMTO_ABORTIFHUNG, kTimeoutMs, &position);
+        std::string state = "dialog\t" + std::to_string(position);
+        bool downloading = false;
+        for (HWND text : dialog.statics) {
+          const std::wstring value = TextOf(text);
+          if (value.empty()) {
+            continue;
+          }
+          downloading = downloading || value.rfind(L"Скачано ", 0) == 0;
+          state += "\t" + Utf8(value);
         }
-        log.Line("cancelled");
+        if (state != lastDialogState) {
+          log.Line(state);
+          lastDialogState = state;
+        }
+        RECT rect{};
+        GetWindowRect(window, &rect);
+        const std::string rectLine = "rect\t" + std::to_string(rect.left) + "\t" +
+                                     std::to_string(rect.top) + "\t" + std::to_string(rect.right) +
+                                     "\t" + std::to_string(rect.bottom);
+        if (rectLine != lastRect) {
+          log.Line(rectLine);
+          lastRect = rectLine;
+        }
+        if (cancelOnDownload && downloading && !cancelled) {
+          cancelled = true;
+          if (dialog.cancel != nullptr) {
+            PostMessageW(dialog.cancel, BM_CLICK, 0, 0);
+          } else {
+            PostMessageW(window, TDM_CLICK_BUTTON, IDCANCEL, 0);
+          }
+          log.Line("cancelled");
+        }
       }
     }
-    // While the dialog is up the probe polls without pause, so that short
-    // states (the last progress step right before the dialog closes) are seen.
     if (!busy) {
       Sleep(5);
     }
