@@ -9,4 +9,7 @@ namespace kestrova {
 // U+FFFD REPLACEMENT CHARACTER, one per surrogate.
 std::string Utf16ToUtf8(std::u16string_view text);
 
+// Appends the UTF-8 form of one code point (at most U+10FFFF).
+void AppendUtf8(std::string& out, char32_t codePoint);
+
 }  // namespace kestrova
