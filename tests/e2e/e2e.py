@@ -149,6 +149,14 @@ class Env:
                        "basicConstraints=CA:FALSE\n")
         openssl("x509", "-req", "-in", "site.csr", "-CA", "ca.pem", "-CAkey", "ca.key",
                 "-CAcreateserial", "-out", "site.pem", "-days", "2", "-extfile", "site.ext")
+        # The same name from a CA that the prefix does not trust.
+        openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "untrusted-ca.key",
+                "-out", "untrusted-ca.pem", "-days", "2", "-subj", "/CN=Untrusted test CA",
+                "-addext", "basicConstraints=critical,CA:TRUE",
+                "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+        openssl("x509", "-req", "-in", "site.csr", "-CA", "untrusted-ca.pem", "-CAkey",
+                "untrusted-ca.key", "-CAcreateserial", "-out", "untrusted.pem", "-days", "2",
+                "-extfile", "site.ext")
 
     def up(self):
         os.makedirs(self.dir, exist_ok=True)
@@ -204,6 +212,7 @@ class Run:
         self.site = Site()
         self.keys = env.config["keys"]
         self.counter = 0
+        self.certificate = "site.pem"
 
     # Signatures, always by the real minisign.
 
@@ -272,7 +281,7 @@ class Run:
 
     def start(self, program="program", args=(), screen="-", answer="no", cancel="never",
               during=None):
-        self.servers = Servers(self.site, os.path.join(self.env.dir, "ca", "site.pem"),
+        self.servers = Servers(self.site, os.path.join(self.env.dir, "ca", self.certificate),
                                os.path.join(self.env.dir, "ca", "site.key"))
         self.env.reg_add(PROXY_KEY, "ProxyServer", "REG_SZ", "127.0.0.1:%d" % self.servers.proxy_port)
         self.probe_log = os.path.join(self.dir, "probe.log")
@@ -342,7 +351,9 @@ class Run:
         equal(self.exit_code, exit_code, "exit code")
         equal(self.boxes(), [] if failure is None else [box(failure)], "failure box")
         if shown:
-            check(self.dialog_states(), "the progress dialog was never seen")
+            # A run that fails at once may close the dialog before its texts
+            # could be read; the window itself must have been there.
+            check(any(r[0] == "dialog" for r in self.records), "the progress dialog was never seen")
         if files is not None:
             actual = self.files()
             equal(sorted(actual), sorted(files), "files in the temporary folder")
@@ -423,16 +434,18 @@ def channel_404(run):
 @scenario
 def success_no_run(run):
     data = pattern(200000)
-    run.standard(data)
+    run.standard(data, rate=150000)
     run.start(args=["--no-run"])
     run.expect(0, None, files={FILE_NAME: data})
     equal(run.requests(), [CHANNEL_PATH, INSTALLER_PATH], "requests")
     equal([w for w in run.windows() if w[1] == "Kestrova AI"].__len__(), 1,
           "windows of the program (the dialog only)")
     # Under 1 MiB the dialog is updated once, at the first chunk.
-    position, texts = run.dialog_states()[-1]
-    equal(texts, ["Скачиваю Kestrova AI", "Скачано 0 из 0 МБ"], "last dialog texts")
-    check(0 < position <= 100, "bar at the first chunk's share, got %d" % position)
+    equal(run.dialog_states()[-1][1], ["Скачиваю Kestrova AI", "Скачано 0 из 0 МБ"],
+          "last dialog texts")
+    positions = {int(r[1]) for r in run.records if r[0] == "dialog"}
+    check(positions - {0} and max(positions) <= 100 and len(positions - {0}) == 1,
+          "bar at the first chunk's share only, got %r" % positions)
 
 
 @scenario
@@ -469,11 +482,16 @@ def earlier_file_replaced(run):
 
 
 @scenario
-def f2_tunnel_refused(run):
-    # The proxy resets the connection instead of answering CONNECT: the
-    # address cannot be opened (Wine: ERROR_INTERNET_CONNECTION_ABORTED).
-    run.site.connect = "reset"
-    failing_early(run, "сервер kestrova.ai недоступен (код 12030)")
+def f2_untrusted_certificate(run):
+    # The site behind the tunnel shows a certificate of a CA that the prefix
+    # does not trust: the address cannot be opened. (A proxy that resets the
+    # connection instead of answering CONNECT gives, under Wine, either this
+    # failure with 12030 or a request whose status reads 0, depending on
+    # timing, so it is not a repeatable case.)
+    run.certificate = "untrusted.pem"
+    run.serve_channel(b"never served")
+    failing_early(run, "сервер kestrova.ai недоступен (код 12057)")
+    equal(run.requests(), [], "requests that reached the site")
 
 
 @scenario
@@ -734,6 +752,8 @@ def progress_3_mib(run):
 
 def placed_rect(run):
     rects = [tuple(int(v) for v in r[1:5]) for r in run.records if r[0] == "rect"]
+    # A window being taken down reports an empty rectangle.
+    rects = [r for r in rects if r[2] > r[0] and r[3] > r[1]]
     check(rects, "the dialog's rectangle was never seen")
     return rects[-1]
 
