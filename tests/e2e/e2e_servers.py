@@ -44,6 +44,9 @@ class Site:
     # Proxy behaviour for CONNECT: "tunnel", "close" (close without answering)
     # or "reset" (reset the connection without answering).
     connect: str = "tunnel"
+    # Seconds the proxy waits before it acts on a CONNECT, so that even a run
+    # that fails at once shows its dialog long enough to be seen.
+    connect_delay: float = 0.4
     log: list = field(default_factory=list)
     lock: threading.Lock = field(default_factory=threading.Lock)
 
@@ -175,6 +178,7 @@ def _serve_proxy(site, client, site_port):
             return
         request = head.split("\r\n")[0]
         site.note(("connect", request))
+        time.sleep(site.connect_delay)
         if site.connect == "close":
             client.close()
             return
