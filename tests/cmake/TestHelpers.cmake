@@ -33,3 +33,25 @@ function(kestrova_label_test test)
     set_tests_properties(${test} PROPERTIES LABELS "native;${ARGN}")
   endif()
 endfunction()
+
+# kestrova_program_copy(TARGET [EXTRA_SOURCES...]): the program again, linked
+# from the same sources, libraries and options as KestrovaAI-setup (so with
+# its resources and header), compiled in its own object directory, plus the
+# extra sources: a second link to compare, or a build with another key.
+function(kestrova_program_copy target)
+  get_target_property(program_dir KestrovaAI-setup SOURCE_DIR)
+  get_target_property(program_sources KestrovaAI-setup SOURCES)
+  set(sources)
+  foreach(source IN LISTS program_sources)
+    cmake_path(ABSOLUTE_PATH source BASE_DIRECTORY ${program_dir})
+    list(APPEND sources ${source})
+  endforeach()
+  add_executable(${target} WIN32 ${ARGN} ${sources})
+  foreach(property LINK_LIBRARIES LINK_OPTIONS COMPILE_OPTIONS COMPILE_DEFINITIONS
+                   INCLUDE_DIRECTORIES)
+    get_target_property(value KestrovaAI-setup ${property})
+    if(value)
+      set_property(TARGET ${target} PROPERTY ${property} "${value}")
+    endif()
+  endforeach()
+endfunction()
