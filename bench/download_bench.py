@@ -92,15 +92,19 @@ class Site:
             self.process.kill()
 
 
-class PeakWatch:
+class ProcessWatch:
     """Polls /proc for the Linux process of the Windows program PATH (Wine
     gives it the exe's Windows path as argv[0]; the full path tells it apart
     from other builds of the program running at the same time) and keeps the
-    last VmHWM it read, the kernel's peak resident set of that process."""
+    last VmHWM it read, the kernel's peak resident set of that process, and
+    the last CPU time (user and system, all threads) it read."""
+
+    TICK = os.sysconf("SC_CLK_TCK")
 
     def __init__(self, path):
         self.path = e2e.windows_path(path).lower()
         self.peak_kib = None
+        self.cpu_seconds = None
         self.pid = None
         self._stop = threading.Event()
         self._thread = threading.Thread(target=self._poll, daemon=True)
@@ -128,11 +132,15 @@ class PeakWatch:
                     continue
             try:
                 with open("/proc/%s/status" % self.pid) as file:
-                    for line in file:
-                        if line.startswith("VmHWM:"):
-                            self.peak_kib = int(line.split()[1])
+                    status = file.read()
+                with open("/proc/%s/stat" % self.pid) as file:
+                    fields = file.read().rsplit(")", 1)[1].split()
             except OSError:
-                return  # the process has ended; its last reading stays
+                return  # the process has ended; its last readings stay
+            for line in status.split("\n"):
+                if line.startswith("VmHWM:"):
+                    self.peak_kib = int(line.split()[1])
+            self.cpu_seconds = (int(fields[11]) + int(fields[12])) / self.TICK
             time.sleep(0.01)
 
     def stop(self):
@@ -145,7 +153,7 @@ def run_setup(env, config, out, expected_size, timeout):
     os.makedirs(temp, exist_ok=True)
     for name in os.listdir(temp):
         os.remove(os.path.join(temp, name))
-    watch = PeakWatch(config["program"])
+    watch = ProcessWatch(config["program"])
     started = time.monotonic()
     result = env.wine(config["run_in_temp"], e2e.windows_path(temp), "-",
                       e2e.windows_path(config["program"]), "--no-run", timeout=timeout,
@@ -160,23 +168,25 @@ def run_setup(env, config, out, expected_size, timeout):
     os.remove(left)
     if watch.peak_kib is None:
         raise e2e.Failed("the program's process was never seen in /proc")
-    return {"seconds": seconds, "peak_kib": watch.peak_kib}
+    return {"seconds": seconds, "peak_kib": watch.peak_kib, "cpu_seconds": watch.cpu_seconds}
 
 
 def run_baseline(env, config, baseline, out, expected_size, timeout):
     output = os.path.join(out, "baseline-output.txt")
     temp = os.path.join(out, "temp")
     os.makedirs(temp, exist_ok=True)
+    watch = ProcessWatch(baseline)
     started = time.monotonic()
     result = env.wine(config["run_in_temp"], e2e.windows_path(temp), "-",
                       e2e.windows_path(baseline), INSTALLER_URL, timeout=timeout,
                       check_rc=False, output=output)
     seconds = time.monotonic() - started
+    watch.stop()
     with open(output, encoding="utf-8", errors="replace") as file:
         said = file.read().strip()
     if result.returncode != 0 or said != "status 200 bytes %d" % expected_size:
         raise e2e.Failed("baseline run: exit %d, %r" % (result.returncode, said))
-    return {"seconds": seconds}
+    return {"seconds": seconds, "peak_kib": watch.peak_kib, "cpu_seconds": watch.cpu_seconds}
 
 
 def phase(env, config, out, size, label, runs, baseline=None):
@@ -205,10 +215,34 @@ def phase(env, config, out, size, label, runs, baseline=None):
     return result
 
 
+def sink_cost(env, sink_program, out):
+    """Seconds that hashing and writing 1 GiB in 64 KiB chunks take on their
+    own in this prefix (bench/sink_cost.cpp)."""
+    output = os.path.join(out, "sink-cost.txt")
+    temp = os.path.join(out, "temp")
+    os.makedirs(temp, exist_ok=True)
+    env.wine(sink_program, e2e.windows_path(os.path.join(temp, "sink.bin")), "1024", timeout=300,
+             output=output)
+    with open(output) as file:
+        words = file.read().split()
+    return {"hash_seconds": float(words[1]), "write_seconds": float(words[3])}
+
+
+def cpu_median(runs):
+    values = [r["cpu_seconds"] for r in runs if r["cpu_seconds"] is not None]
+    return statistics.median(values) if values else float("nan")
+
+
+def load_average():
+    with open("/proc/loadavg") as file:
+        return file.read().split()[0]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--config", required=True)
     parser.add_argument("--baseline", required=True)
+    parser.add_argument("--sink-cost", required=True)
     parser.add_argument("--out", required=True)
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--json", required=True)
@@ -223,9 +257,11 @@ def main():
     config["env"] = os.path.join(out, "env")
     env = e2e.Env(config)
     env.up()
+    load_before = load_average()
     try:
         small = phase(env, config, out, 16 * MIB, "16MiB", 3)
         large = phase(env, config, out, GIB, "1GiB", options.runs, baseline=options.baseline)
+        sink = sink_cost(env, options.sink_cost, out)
     finally:
         env.down()
     difference = large["peak_kib_median"] - small["peak_kib_median"]
@@ -236,6 +272,8 @@ def main():
             "throughput": {"setup_seconds": large["setup_seconds_median"],
                            "baseline_seconds": large["baseline_seconds_median"],
                            "ratio": ratio, "met": ratio <= 1.5},
+            "sink_cost_1GiB": sink,
+            "load_average": [load_before, load_average()],
             "runs": {"16MiB": small, "1GiB": large}}
     with open(options.json, "w", encoding="utf-8") as file:
         json.dump(data, file, indent=1)
@@ -253,6 +291,12 @@ def main():
               "met" if ratio <= 1.5 else "NOT met"))
     print("  setup:    " + ", ".join("%.2f" % r["seconds"] for r in large["setup"]))
     print("  baseline: " + ", ".join("%.2f" % r["seconds"] for r in large["baseline"]))
+    print("  CPU time of the Windows process (user + system, medians): setup %.2f s, "
+          "baseline %.2f s; load average (1 min) before and after: %s, %s" % (
+              cpu_median(large["setup"]), cpu_median(large["baseline"]), data["load_average"][0],
+              data["load_average"][1]))
+    print("  the setup's per-chunk work alone for 1 GiB (64 KiB chunks): BLAKE2b update %.2f s, "
+          "WriteFile %.2f s" % (sink["hash_seconds"], sink["write_seconds"]))
     return 0
 
 
