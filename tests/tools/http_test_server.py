@@ -3,7 +3,7 @@
 
 Command line:
   http_test_server.py [--port N] [--port-file FILE] [--timeout SECONDS]
-                      [--tls-cert PEM --tls-key PEM] [--route PATH=SPEC]...
+                      [--tls-cert PEM --tls-key PEM] [--route PATH=QUERY]...
                       [--log FILE]
 
   --port N           port on 127.0.0.1 (default 0: a free one)
@@ -15,8 +15,8 @@ Command line:
                      also speak TLS, with this certificate chain and key
                      (PEM): a connection that starts with a TLS handshake
                      gets TLS, any other plain HTTP, on the same port
-  --route PATH=SPEC  default response parameters for requests of PATH (the
-                     path without the query); SPEC has the query form below,
+  --route PATH=QUERY  default response parameters for requests of PATH (the
+                     path without the query); QUERY has the query form below,
                      e.g. --route '/updates/latest.json=file=/tmp/l.json'
   --log FILE         one JSON line per request: {"method", "target",
                      "headers", "tunnel"} ("tunnel" is the CONNECT target the
@@ -72,8 +72,8 @@ class Settings:
     log_lock = threading.Lock()
 
 
-def parse_spec(spec):
-    return dict(urllib.parse.parse_qsl(spec, keep_blank_values=True))
+def parse_query(query):
+    return dict(urllib.parse.parse_qsl(query, keep_blank_values=True))
 
 
 def read_head(stream):
@@ -110,7 +110,7 @@ def reset(connection):
 def respond(connection, target):
     url = urllib.parse.urlsplit(target)
     params = dict(Settings.routes.get(url.path, {}))
-    params.update(parse_spec(url.query))
+    params.update(parse_query(url.query))
     status = int(params.get("status", "200"))
     if "file" in params:
         with open(params["file"], "rb") as source:
@@ -210,8 +210,8 @@ def main():
         context.load_cert_chain(args.tls_cert, args.tls_key)
         Settings.tls = context
     for route in args.route:
-        path, _, spec = route.partition("=")
-        Settings.routes[path] = parse_spec(spec)
+        path, _, query = route.partition("=")
+        Settings.routes[path] = parse_query(query)
     Settings.log = args.log
 
     # The hard limit holds whatever the server threads do.

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+#include "tool_text.h"
+
 namespace {
 
 constexpr int kDone = 0;
@@ -57,16 +59,6 @@ int Register(const std::wstring& scheme, const std::wstring& recordFile) {
   const bool protocolSet = SetString(key, L"URL Protocol", L"");
   RegCloseKey(key);
   return commandSet && protocolSet ? kDone : kFailed;
-}
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                      nullptr, nullptr);
-  return out;
 }
 
 int Record(std::wstring recordFile, const std::vector<std::wstring>& arguments) {

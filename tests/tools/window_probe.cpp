@@ -33,6 +33,8 @@
 #include <string>
 #include <vector>
 
+#include "tool_text.h"
+
 namespace {
 
 constexpr int kDone = 0;
@@ -40,16 +42,6 @@ constexpr int kNotFound = 1;
 constexpr int kUsage = 2;
 constexpr int kNoAnswer = 3;
 constexpr UINT kAnswerTimeoutMs = 5000;
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return {};
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                      nullptr, nullptr);
-  return out;
-}
 
 void Print(const std::string& text) {
   const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
