@@ -10,23 +10,11 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "signature/base64_text.h"
 #include "signature/unicode_text.h"
 
 namespace {
-
-[[noreturn]] void Fail(const char* what) {
-  std::fprintf(stderr, "base64_text_fuzzer: %s\n", what);
-  std::abort();
-}
-
-std::string Encode(std::string_view bytes) {
-  std::string text(sodium_base64_encoded_len(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
-  sodium_bin2base64(text.data(), text.size(), reinterpret_cast<const unsigned char*>(bytes.data()),
-                    bytes.size(), sodium_base64_VARIANT_ORIGINAL);
-  text.pop_back();  // the terminating zero
-  return text;
-}
 
 // Well-formed UTF-8 after the table of well-formed byte sequences in the
 // Unicode standard (chapter 3, table 3-7).

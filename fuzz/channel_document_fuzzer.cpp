@@ -10,16 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "worker/channel_document.h"
 
 namespace {
 
 using Json = nlohmann::json;
-
-[[noreturn]] void Fail(const char* what) {
-  std::fprintf(stderr, "channel_document_fuzzer: %s\n", what);
-  std::abort();
-}
 
 // Levels of arrays and objects, the outermost counting as 1; walked without
 // recursion.

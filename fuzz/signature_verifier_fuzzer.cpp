@@ -19,6 +19,7 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz_check.h"
 #include "signature/base64_text.h"
 #include "signature/minisign_error.h"
 #include "signature/signature_verifier.h"
@@ -26,19 +27,6 @@
 namespace {
 
 std::string fixedKey;  // Base64 of the minisign public-key file
-
-[[noreturn]] void Fail(const char* what) {
-  std::fprintf(stderr, "signature_verifier_fuzzer: %s\n", what);
-  std::abort();
-}
-
-std::string Encode(std::string_view bytes) {
-  std::string text(sodium_base64_encoded_len(bytes.size(), sodium_base64_VARIANT_ORIGINAL), '\0');
-  sodium_bin2base64(text.data(), text.size(), reinterpret_cast<const unsigned char*>(bytes.data()),
-                    bytes.size(), sodium_base64_VARIANT_ORIGINAL);
-  text.pop_back();  // the terminating zero
-  return text;
-}
 
 // The next field up to a zero byte (or the end), removed from the input.
 std::string_view NextField(std::string_view& input) {
