@@ -17,6 +17,7 @@ namespace {
 
 using test_process::Child;
 using test_process::FileExists;
+using test_process::Hex;
 using test_process::Quoted;
 using test_process::ReadWholeFile;
 using test_process::RunToEnd;
@@ -33,15 +34,6 @@ const std::wstring kWork = WindowsPath(KESTROVA_WORK_DIR);
 constexpr DWORD kExitTimeoutMs = 20000;
 // How long a process that should start nothing is given to show otherwise.
 constexpr DWORD kQuietMs = 1500;
-
-std::string Hex(const std::u16string& text) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (char16_t unit : text) {
-    for (int shift = 12; shift >= 0; shift -= 4) out += kDigits[(unit >> shift) & 0xF];
-  }
-  return out;
-}
 
 std::u16string Units(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
 

@@ -11,6 +11,7 @@
 
 #include "launcher/command_line.h"
 #include "launcher/process_command_line.h"
+#include "tools/test_process.h"
 
 namespace {
 
@@ -18,15 +19,6 @@ void Print(const std::string& text) {
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written,
             nullptr);
-}
-
-std::string Hex(const std::u16string& text) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (char16_t unit : text) {
-    for (int shift = 12; shift >= 0; shift -= 4) out += kDigits[(unit >> shift) & 0xF];
-  }
-  return out;
 }
 
 }  // namespace
@@ -39,7 +31,8 @@ int wmain() {
     arguments = kestrova::SplitCommandLine(u"", &kestrova::ReadModulePath);
   }
   std::string out = kestrova::HasNoRunSwitch(arguments) ? "noRun=1\n" : "noRun=0\n";
-  for (const std::u16string& argument : arguments) out += Hex(argument) + "\n";
+  for (const std::u16string& argument : arguments)
+    out += kestrova::test_process::Hex(argument) + "\n";
   Print(out);
   return 0;
 }

@@ -134,4 +134,15 @@ inline Finished RunToEnd(const std::wstring& application, const std::wstring& co
 // A command line argument in quotation marks (for paths without quotes of their own).
 inline std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
+// UTF-16 units as hexadecimal digits, four per unit: how a child reports the
+// arguments it parsed, surrogates and all, through its output.
+inline std::string Hex(const std::u16string& text) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (char16_t unit : text) {
+    for (int shift = 12; shift >= 0; shift -= 4) out += kDigits[(unit >> shift) & 0xF];
+  }
+  return out;
+}
+
 }  // namespace kestrova::test_process
