@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 
@@ -12,6 +13,9 @@ namespace kestrova {
 struct Failure {
   std::string text;
 };
+
+// A failure with one of the program's constant texts.
+inline Failure TextFailure(std::string_view text) { return Failure{std::string(text)}; }
 
 // The result of a step that yields nothing: no value means success.
 using Status = std::optional<Failure>;

@@ -8,11 +8,11 @@ namespace kestrova {
 Result<std::string> DecodeBase64Text(std::string_view text) {
   const auto bytes = DecodeStrictBase64(TrimWhiteSpace(text));
   if (!bytes) {
-    return Failure{std::string(kUnreadableSignatureText)};
+    return TextFailure(kUnreadableSignatureText);
   }
   std::string decoded(bytes->begin(), bytes->end());
   if (!IsValidUtf8(decoded)) {
-    return Failure{std::string(kUnreadableSignatureText)};
+    return TextFailure(kUnreadableSignatureText);
   }
   return decoded;
 }

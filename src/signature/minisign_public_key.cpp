@@ -12,18 +12,16 @@ namespace {
 
 constexpr std::size_t kKeyLineBytes = 42;
 
-Failure MinisignFailure(std::string_view description) { return Failure{std::string(description)}; }
-
 }  // namespace
 
 Result<MinisignPublicKey> DecodeMinisignPublicKey(std::string_view text) {
   const auto lines = FirstLines(text, 2);
   if (lines.size() < 2) {
-    return MinisignFailure(kMinisignInvalidEncoding);
+    return TextFailure(kMinisignInvalidEncoding);
   }
   const auto bytes = DecodeStrictBase64(lines[1]);
   if (!bytes || bytes->size() != kKeyLineBytes) {
-    return MinisignFailure(kMinisignInvalidEncoding);
+    return TextFailure(kMinisignInvalidEncoding);
   }
   MinisignPublicKey key;
   const std::uint8_t* next = bytes->data();
@@ -33,7 +31,7 @@ Result<MinisignPublicKey> DecodeMinisignPublicKey(std::string_view text) {
   next += key.keyId.size();
   std::copy_n(next, key.key.size(), key.key.begin());
   if (key.algorithm[0] != 'E' || (key.algorithm[1] != 'd' && key.algorithm[1] != 'D')) {
-    return MinisignFailure(kMinisignUnsupportedAlgorithm);
+    return TextFailure(kMinisignUnsupportedAlgorithm);
   }
   return key;
 }

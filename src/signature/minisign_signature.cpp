@@ -12,26 +12,24 @@ namespace {
 constexpr std::size_t kSignatureLineBytes = 74;
 constexpr std::string_view kTrustedCommentPrefix = "trusted comment: ";
 
-Failure MinisignFailure(std::string_view description) { return Failure{std::string(description)}; }
-
 }  // namespace
 
 Result<MinisignSignature> DecodeMinisignSignature(std::string_view text) {
   const auto lines = FirstLines(text, 4);
   if (lines.size() < 4) {
-    return MinisignFailure(kMinisignInvalidEncoding);
+    return TextFailure(kMinisignInvalidEncoding);
   }
   const auto signatureLine = DecodeStrictBase64(lines[1]);
   if (!signatureLine || signatureLine->size() != kSignatureLineBytes) {
-    return MinisignFailure(kMinisignInvalidEncoding);
+    return TextFailure(kMinisignInvalidEncoding);
   }
   MinisignSignature signature;
   const auto globalLine = DecodeStrictBase64(lines[3]);
   if (!globalLine || globalLine->size() != signature.globalSignature.size()) {
-    return MinisignFailure(kMinisignInvalidEncoding);
+    return TextFailure(kMinisignInvalidEncoding);
   }
   if (!lines[2].starts_with(kTrustedCommentPrefix)) {
-    return MinisignFailure(kMinisignInvalidEncoding);
+    return TextFailure(kMinisignInvalidEncoding);
   }
 
   const std::uint8_t* next = signatureLine->data();
@@ -45,7 +43,7 @@ Result<MinisignSignature> DecodeMinisignSignature(std::string_view text) {
 
   if (signature.algorithm[0] != 'E' ||
       (signature.algorithm[1] != 'd' && signature.algorithm[1] != 'D')) {
-    return MinisignFailure(kMinisignUnsupportedAlgorithm);
+    return TextFailure(kMinisignUnsupportedAlgorithm);
   }
   signature.prehashed = signature.algorithm[1] == 'D';
   signature.untrustedComment = std::string(lines[0]);

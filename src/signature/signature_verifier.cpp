@@ -15,8 +15,6 @@ namespace {
 constexpr std::size_t kDigestBytes = crypto_generichash_BYTES_MAX;
 static_assert(kDigestBytes == 64);
 
-Failure TextFailure(std::string_view text) { return Failure{std::string(text)}; }
-
 }  // namespace
 
 Result<SignatureVerifier> SignatureVerifier::Create(std::string_view signatureText) {

@@ -30,7 +30,7 @@ Result<InstallerEntry> ReadChannelDocument(std::string_view body) {
   // end of its input, ignoring whatever follows. Neither may be in the
   // channel: no JSON text holds a raw zero byte.
   if (body.starts_with(kByteOrderMark) || body.find('\0') != std::string_view::npos) {
-    return Failure{std::string(kUnreadableChannelText)};
+    return TextFailure(kUnreadableChannelText);
   }
   // The parser sets no nesting limit of its own. Its callback sees the depth
   // of every array and object it opens (0 for the top level); one opened past
@@ -49,14 +49,14 @@ Result<InstallerEntry> ReadChannelDocument(std::string_view body) {
   const Json document = Json::parse(body.begin(), body.end(), limitNesting,
                                     /*allow_exceptions=*/false, /*ignore_comments=*/false);
   if (document.is_discarded() || tooDeep) {
-    return Failure{std::string(kUnreadableChannelText)};
+    return TextFailure(kUnreadableChannelText);
   }
 
   const Json& entry = Member(Member(document, "platforms"), "windows-x86_64");
   const Json& url = Member(entry, "url");
   const Json& signature = Member(entry, "signature");
   if (!url.is_string() || !signature.is_string()) {
-    return Failure{std::string(kNoInstallerText)};
+    return TextFailure(kNoInstallerText);
   }
   return InstallerEntry{url.get<std::string>(), signature.get<std::string>()};
 }

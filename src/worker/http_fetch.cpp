@@ -71,7 +71,7 @@ Status HttpFetch(std::string_view url, const ChunkSink& sink) {
       return failed;
     }
   }
-  if (!BodyIsComplete(received, announced)) return Failure{std::string(kIncompleteBodyText)};
+  if (!BodyIsComplete(received, announced)) return TextFailure(kIncompleteBodyText);
   return kSuccess;
 }
 
