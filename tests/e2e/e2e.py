@@ -763,36 +763,33 @@ def centred(rect, work):
     return (int((work[0] + work[2] - width) / 2), int((work[1] + work[3] - height) / 2))
 
 
+def placed_with_screen(run, screen):
+    """A successful --no-run run with LF_SCREEN set; the dialog's placed rectangle."""
+    data = pattern(1000)
+    run.standard(data, rate=2000, step=100)
+    run.start(args=["--no-run"], screen=screen)
+    run.expect(0, None, files={FILE_NAME: data})
+    return placed_rect(run)
+
+
 @scenario
 def screen_second_monitor(run):
     # The display has two monitors as Wine sees them, 1280x800 and
     # 1024x768, both with their top-left corner at 0,0 (Xvfb lays its
     # Xinerama screens over each other), so they come in enumeration order.
-    data = pattern(1000)
-    run.standard(data, rate=2000, step=100)
-    run.start(args=["--no-run"], screen="2")
-    run.expect(0, None, files={FILE_NAME: data})
-    rect = placed_rect(run)
+    rect = placed_with_screen(run, "2")
     equal(rect[0:2], centred(rect, (0, 0, 1024, 768)), "dialog centred on monitor 2")
 
 
 @scenario
 def screen_first_monitor(run):
-    data = pattern(1000)
-    run.standard(data, rate=2000, step=100)
-    run.start(args=["--no-run"], screen="1")
-    run.expect(0, None, files={FILE_NAME: data})
-    rect = placed_rect(run)
+    rect = placed_with_screen(run, "1")
     equal(rect[0:2], centred(rect, (0, 0, 1280, 800)), "dialog centred on monitor 1")
 
 
 @scenario
 def screen_beyond_monitors(run):
-    data = pattern(1000)
-    run.standard(data, rate=2000, step=100)
-    run.start(args=["--no-run"], screen="3")
-    run.expect(0, None, files={FILE_NAME: data})
-    rect = placed_rect(run)
+    rect = placed_with_screen(run, "3")
     check(rect[0:2] != centred(rect, (0, 0, 1024, 768)), "monitor 3 does not exist: not moved")
 
 
