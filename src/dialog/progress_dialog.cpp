@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/site.h"
+#include "common/system_library.h"
 #include "common/wide_string.h"
 #include "dialog/place_on_monitor.h"
 #include "worker/run_update_worker.h"
@@ -27,6 +28,12 @@ DWORD WINAPI WorkerThread(LPVOID parameter) {
 }  // namespace
 
 void RunProgressDialog() {
+  // The common controls come from the manifest's version 6 assembly. When they
+  // or the task dialog cannot be had, the dialog cannot be shown (see below).
+  decltype(&TaskDialogIndirect) showTaskDialog = nullptr;
+  const HMODULE controls = LoadSystemLibrary(L"comctl32.dll");
+  if (controls == nullptr || !FindEntry(controls, "TaskDialogIndirect", showTaskDialog)) return;
+
   const WideString title(kProductName);
   const WideString instruction(kMainInstruction);
   const WideString content(std::string("Подключаюсь к ").append(kSiteHost));
@@ -47,7 +54,7 @@ void RunProgressDialog() {
 
   // The result is not looked at: a dialog that cannot be shown never starts
   // the worker, and the launcher then finds no outcome.
-  TaskDialogIndirect(&config, nullptr, nullptr, nullptr);
+  showTaskDialog(&config, nullptr, nullptr, nullptr);
 }
 
 HRESULT CALLBACK ProgressDialogCallback(HWND window, UINT notification, WPARAM, LPARAM, LONG_PTR) {

@@ -10,11 +10,18 @@
 #include "common/wide_string.h"
 #include "worker/fetch_failure_text.h"
 #include "worker/http_query.h"
+#include "worker/wininet_entries.h"
 
 namespace kestrova {
 namespace {
 
-using InternetHandle = Owner<HINTERNET, &InternetCloseHandle>;
+// Only a loaded WinINet gives handles, so the entries are there to close them.
+void CloseInternetHandle(HINTERNET handle) {
+  DWORD error = 0;
+  LoadWinInet(error)->InternetCloseHandle(handle);
+}
+
+using InternetHandle = Owner<HINTERNET, &CloseInternetHandle>;
 
 constexpr std::string_view kUserAgent = "KestrovaAI-setup";
 constexpr DWORD kRequestFlags =
@@ -25,21 +32,29 @@ constexpr DWORD kBufferSize = 65536;
 }  // namespace
 
 std::uint32_t QueryHttpNumber(HINTERNET request, std::uint32_t level) {
+  DWORD error = 0;
+  const WinInetEntries* winInet = LoadWinInet(error);
   DWORD value = 0;
   DWORD size = sizeof(value);
-  HttpQueryInfoW(request, level | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr);
+  if (winInet == nullptr) return value;
+  winInet->HttpQueryInfoW(request, level | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr);
   return value;
 }
 
 Status HttpFetch(std::string_view url, const ChunkSink& sink) {
+  // WinINet that cannot be loaded fails like an internet handle that cannot
+  // be opened, with the load's error code.
+  DWORD openError = 0;
+  const WinInetEntries* winInet = LoadWinInet(openError);
+  if (winInet == nullptr) return Failure{NoInternetText(openError)};
+
   // Declared in this order so that the request handle is closed before the
   // internet handle, and the buffer released before both.
   InternetHandle internet;
-  DWORD openError = 0;
   {
     const WideString userAgent(kUserAgent);
-    internet = InternetHandle(
-        InternetOpenW(userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    internet = InternetHandle(winInet->InternetOpenW(
+        userAgent.c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     openError = GetLastError();
   }
   if (!internet) return Failure{NoInternetText(openError)};
@@ -48,7 +63,7 @@ Status HttpFetch(std::string_view url, const ChunkSink& sink) {
   {
     const WideString wideUrl(url);
     request = InternetHandle(
-        InternetOpenUrlW(internet.get(), wideUrl.c_str(), nullptr, 0, kRequestFlags, 0));
+        winInet->InternetOpenUrlW(internet.get(), wideUrl.c_str(), nullptr, 0, kRequestFlags, 0));
     openError = GetLastError();
   }
   if (!request) return Failure{ServerUnreachableText(openError)};
@@ -61,7 +76,7 @@ Status HttpFetch(std::string_view url, const ChunkSink& sink) {
   std::uint64_t received = 0;
   for (;;) {
     DWORD count = 0;
-    if (!InternetReadFile(request.get(), buffer.data(), kBufferSize, &count)) {
+    if (!winInet->InternetReadFile(request.get(), buffer.data(), kBufferSize, &count)) {
       return Failure{ConnectionBrokeText(GetLastError())};
     }
     if (count == 0) break;

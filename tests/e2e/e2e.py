@@ -62,11 +62,16 @@ class Env:
         self.config = config
         self.dir = config["env"]
         self.prefix = os.path.join(self.dir, "prefix")
+        self.native_first = ()
 
     def environ(self):
         env = dict(os.environ)
-        env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all",
-                   WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+        overrides = "mscoree,mshtml=;winemenubuilder.exe=d"
+        if self.native_first:
+            # The order Windows uses for any DLL that is not a KnownDLL: the
+            # program's folder before the system folder.
+            overrides += ";" + ",".join(self.native_first) + "=n,b"
+        env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES=overrides)
         display_file = os.path.join(self.dir, "display")
         if os.path.exists(display_file):
             env["DISPLAY"] = ":" + open(display_file).read().strip()
@@ -213,6 +218,7 @@ class Run:
         self.keys = env.config["keys"]
         self.counter = 0
         self.certificate = "site.pem"
+        self.program = None
 
     # Signatures, always by the real minisign.
 
@@ -281,6 +287,7 @@ class Run:
 
     def start(self, program="program", args=(), screen="-", answer="no", cancel="never",
               during=None):
+        path = self.program or self.env.config[program]
         self.servers = Servers(self.site, os.path.join(self.env.dir, "ca", self.certificate),
                                os.path.join(self.env.dir, "ca", "site.key"))
         self.env.reg_add(PROXY_KEY, "ProxyServer", "REG_SZ", "127.0.0.1:%d" % self.servers.proxy_port)
@@ -298,7 +305,7 @@ class Run:
         started = time.time()
         try:
             result = self.env.wine(self.env.config["run_in_temp"], windows_path(self.temp), screen,
-                                   windows_path(self.env.config[program]), *args, timeout=60,
+                                   windows_path(path), *args, timeout=60,
                                    check_rc=False)
             self.exit_code = result.returncode
         except subprocess.TimeoutExpired:
@@ -791,6 +798,65 @@ def screen_first_monitor(run):
 def screen_beyond_monitors(run):
     rect = placed_with_screen(run, "3")
     check(rect[0:2] != centred(rect, (0, 0, 1024, 768)), "monitor 3 does not exist: not moved")
+
+
+# DLLs that an attacker would plant beside a downloaded program: those it
+# imported, those the task dialog, WinINet and the shell load on its behalf.
+# Left out, because Wine itself takes them from the program's folder where
+# Windows does not:
+# - version.dll: Wine's own user32 imports it, so it is loaded before any code
+#   of the program runs (on Windows user32 is a KnownDLL and does not);
+# - msimg32.dll: Wine now and then loads it from the program's folder even
+#   into a process that restricts its DLL search;
+# - secur32.dll and bcrypt.dll: Wine's WinINet and schannel delay-load them,
+#   and Wine resolves a delayed import along the process's initial search
+#   path, program folder first, ignoring SetDefaultDllDirectories (Windows
+#   resolves it like any other load, along the restricted path).
+PLANTED = ("wininet", "comctl32", "uxtheme", "dwmapi", "cryptbase", "cryptsp", "ncrypt", "sspicli",
+           "iertutil", "urlmon", "winhttp", "dnsapi", "iphlpapi", "mswsock", "userenv", "profapi",
+           "propsys", "winmm", "windowscodecs", "dbghelp")
+
+
+def planted_loads(folder):
+    """(DLL, host program) of every load of a plant in `folder`."""
+    log = os.path.join(folder, "planted-loads.txt")
+    if not os.path.exists(log):
+        return []
+    with open(log, encoding="utf-16-le") as file:
+        loads = [tuple(line.split("\t")) for line in file.read().splitlines()]
+    os.remove(log)
+    return loads
+
+
+def with_plants(run_scenario):
+    """The scenario again, with the program started from a folder where every
+    name of PLANTED is a DLL of ours that records its loads: it must end the
+    same way, and no plant may be loaded into it."""
+    def planted(run):
+        folder = os.path.join(run.dir, "downloads")
+        os.makedirs(folder)
+        for name in PLANTED:
+            shutil.copy(run.env.config["planted_dll"], os.path.join(folder, name + ".dll"))
+        run.program = shutil.copy(run.env.config["program"], folder)
+        control = shutil.copy(run.env.config["plant_control"], folder)
+        run.env.native_first = PLANTED
+        # The plants are live: a program without defences beside them loads
+        # the one it imports and the one it asks for by name.
+        run.env.wine(control, "uxtheme.dll")
+        control_host = windows_path(control).lower()
+        loaded = sorted(dll.lower() for dll, host in planted_loads(folder)
+                        if host.lower() == control_host)
+        equal(loaded, ["uxtheme.dll", "wininet.dll"], "plants loaded into the control program")
+        run_scenario(run)
+        program_host = windows_path(run.program).lower()
+        equal([dll for dll, host in planted_loads(folder) if host.lower() == program_host], [],
+              "plants loaded into the program")
+    planted.__name__ = "planted_" + run_scenario.__name__
+    return planted
+
+
+for base in (success_runs_installer, box_answered_yes, cancel_during_download):
+    scenario(with_plants(base))
 
 
 def main():

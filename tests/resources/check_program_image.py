@@ -25,6 +25,15 @@ RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
 LANGUAGE_EN_US = 0x0409
 ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
 
+# Windows' KnownDLLs (HKLM\System\CurrentControlSet\Control\Session Manager\
+# KnownDLLs, Windows 7 to 11), with ntdll and kernelbase, which are always
+# loaded from the system.
+KNOWN_DLLS = {name + ".dll" for name in (
+    "advapi32", "clbcatq", "combase", "comdlg32", "gdi32", "gdiplus", "imagehlp", "imm32",
+    "kernel32", "kernelbase", "msctf", "msvcrt", "normaliz", "nsi", "ntdll", "ole32", "oleaut32",
+    "psapi", "rpcrt4", "sechost", "setupapi", "shcore", "shell32", "shlwapi", "user32", "wldap32",
+    "ws2_32")}
+
 ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 WS_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
@@ -145,6 +154,14 @@ class ProgramImage(unittest.TestCase):
         self.assertEqual(optional.SizeOfStackCommit, 0x1000)
         self.assertEqual(optional.SizeOfHeapReserve, 0x100000)
         self.assertEqual(optional.SizeOfHeapCommit, 0x1000)
+
+    def test_imports_known_dlls_only(self):
+        # DLLs of the KnownDLLs list always come from the system: none of the
+        # program's static imports can be taken from the folder it lies in.
+        # Delay-loaded imports would bypass this, so there must be none.
+        imported = {entry.dll.decode().lower() for entry in self.pe.DIRECTORY_ENTRY_IMPORT}
+        self.assertLessEqual(imported, KNOWN_DLLS)
+        self.assertFalse(hasattr(self.pe, "DIRECTORY_ENTRY_DELAY_IMPORT"))
 
     def test_stripped_without_paths(self):
         header = self.pe.FILE_HEADER
