@@ -8,15 +8,25 @@
 
 #include <commctrl.h>
 
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace kestrova::test {
+
+// Holds an SRW lock exclusively while it lives. (The build's C++ runtime uses
+// Windows' own threads: it has no std::thread or std::mutex.)
+class ExclusiveLock {
+ public:
+  explicit ExclusiveLock(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+  ExclusiveLock(const ExclusiveLock&) = delete;
+  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+  ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
+
+ private:
+  SRWLOCK& lock_;
+};
 
 struct RecordedMessage {
   UINT message = 0;
@@ -34,22 +44,24 @@ class DialogRecorder {
   // message, before it is stored (e.g. to look at a file's size right then).
   explicit DialogRecorder(std::function<std::int64_t()> observe = {})
       : observe_(std::move(observe)) {
-    thread_ = std::thread([this] { Run(); });
-    std::unique_lock lock(mutex_);
-    ready_.wait(lock, [this] { return started_; });
+    ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, &ThreadStart, this, 0, nullptr);
+    WaitForSingleObject(ready_, INFINITE);
   }
   DialogRecorder(const DialogRecorder&) = delete;
   DialogRecorder& operator=(const DialogRecorder&) = delete;
   ~DialogRecorder() {
     Destroy();
-    thread_.join();
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+    CloseHandle(ready_);
   }
 
   HWND window() const { return window_; }
   DWORD threadId() const { return threadId_; }
 
   std::vector<RecordedMessage> messages() const {
-    std::lock_guard lock(mutex_);
+    ExclusiveLock lock(lock_);
     return messages_;
   }
 
@@ -77,7 +89,7 @@ class DialogRecorder {
           recorded.text = reinterpret_cast<const wchar_t*>(lParam);
         }
         if (self->observe_) recorded.observed = self->observe_();
-        std::lock_guard lock(self->mutex_);
+        ExclusiveLock lock(self->lock_);
         self->messages_.push_back(std::move(recorded));
         return 12345;  // an answer the operations must ignore
       }
@@ -92,6 +104,11 @@ class DialogRecorder {
     }
   }
 
+  static DWORD WINAPI ThreadStart(LPVOID self) {
+    static_cast<DialogRecorder*>(self)->Run();
+    return 0;
+  }
+
   void Run() {
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = &Procedure;
@@ -100,13 +117,9 @@ class DialogRecorder {
     RegisterClassW(&windowClass);  // fails harmlessly when registered before
     HWND window = CreateWindowExW(0, kClassName, L"recorder", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
                                   nullptr, nullptr, GetModuleHandleW(nullptr), this);
-    {
-      std::lock_guard lock(mutex_);
-      window_ = window;
-      threadId_ = GetCurrentThreadId();
-      started_ = true;
-    }
-    ready_.notify_all();
+    window_ = window;
+    threadId_ = GetCurrentThreadId();
+    SetEvent(ready_);
     MSG message;
     while (window != nullptr && GetMessageW(&message, nullptr, 0, 0) > 0) {
       TranslateMessage(&message);
@@ -115,13 +128,12 @@ class DialogRecorder {
   }
 
   std::function<std::int64_t()> observe_;
-  mutable std::mutex mutex_;
-  std::condition_variable ready_;
-  bool started_ = false;
+  mutable SRWLOCK lock_ = SRWLOCK_INIT;
+  HANDLE ready_ = nullptr;  // set once the window and its thread are known
   HWND window_ = nullptr;
   DWORD threadId_ = 0;
   std::vector<RecordedMessage> messages_;
-  std::thread thread_;
+  HANDLE thread_ = nullptr;
 };
 
 }  // namespace kestrova::test
