@@ -41,14 +41,14 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 // records as plain pointers): each fails.
 extern "C" {
 
-__declspec(dllexport) void* WINAPI InternetOpenW(const wchar_t*, DWORD, const wchar_t*,
-                                                 const wchar_t*, DWORD) {
+__declspec(dllexport) void* WINAPI
+    InternetOpenW(const wchar_t*, DWORD, const wchar_t*, const wchar_t*, DWORD) {
   SetLastError(ERROR_NOT_SUPPORTED);
   return nullptr;
 }
 
-__declspec(dllexport) void* WINAPI InternetOpenUrlW(void*, const wchar_t*, const wchar_t*, DWORD,
-                                                    DWORD, DWORD_PTR) {
+__declspec(dllexport) void* WINAPI
+    InternetOpenUrlW(void*, const wchar_t*, const wchar_t*, DWORD, DWORD, DWORD_PTR) {
   SetLastError(ERROR_NOT_SUPPORTED);
   return nullptr;
 }
