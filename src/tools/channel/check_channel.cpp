@@ -6,6 +6,7 @@
 
 #include "signature/embedded_public_key.h"
 #include "signature/signature_verifier.h"
+#include "tools/channel/chunk_pipeline.h"
 #include "tools/channel/curl_fetch.h"
 #include "tools/channel/progress_bar.h"
 #include "tools/channel/public_key_text.h"
@@ -69,25 +70,31 @@ ExitCode RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& 
     keep.emplace(std::move(file.value()));
   }
 
+  // Receiving and hashing overlap: the hash (and the kept file) runs on a
+  // thread of its own, fed in order through a bounded pipeline.
   std::uint64_t size = 0;
   bool keepFailed = false;
   Status verdict;
   {
     ProgressBar bar(stderr);
-    const ChunkSink installerSink = [&](std::span<const std::uint8_t> chunk, std::uint64_t received,
-                                        std::uint32_t announced) -> Status {
-      verifier.value().Update(chunk);
-      size = received;
-      bar.Show(received, announced);
+    ChunkPipeline pipeline([&](std::span<const std::uint8_t> block) -> Status {
+      verifier.value().Update(block);
       if (keep) {
-        if (Status written = keep->Write(chunk)) {
+        if (Status written = keep->Write(block)) {
           keepFailed = true;
           return written;
         }
       }
       return kSuccess;
+    });
+    const ChunkSink installerSink = [&](std::span<const std::uint8_t> chunk, std::uint64_t received,
+                                        std::uint32_t announced) -> Status {
+      size = received;
+      bar.Show(received, announced);
+      return pipeline.Push(chunk);
     };
     verdict = CurlFetch(url, installerSink, err);
+    if (!verdict) verdict = pipeline.Finish();
   }
   if (keepFailed) {
     err << "kestrova-channel: " << verdict->text << "\n";
