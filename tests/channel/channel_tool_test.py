@@ -1,8 +1,9 @@
 #!/usr/bin/python3
 """kestrova-channel against the loopback HTTPS test server, with keys and
 signatures made by the minisign tool. Run by CTest inside with_test_servers.py,
-which gives the ports in KESTROVA_TEST_HTTPS_PORT (test CA) and
-KESTROVA_TEST_UNTRUSTED_PORT (another CA).
+which gives the ports in KESTROVA_TEST_HTTPS_PORT (test CA; it also serves
+the program's channel path from WORK/default-channel.json, as the https
+proxy of one case) and KESTROVA_TEST_UNTRUSTED_PORT (another CA).
 
   channel_tool_test.py --tool PATH --certs DIR --work DIR
 
@@ -144,8 +145,10 @@ class Run:
                                                      "signature": self.signature("inst.minisig")}}}
         self.report("make new document: content", [] if document == expected
                     else [f"document {document!r}"])
-        self.expect("make then check", self.check(self.url("new/latest.json")), 0,
-                    self.verified_line(url))
+        result = self.check(self.url("new/latest.json"))
+        self.expect("make then check", result, 0, self.verified_line(url))
+        self.report("check is quiet on stderr when it is no terminal",
+                    [f"stderr {result.stderr!r}"] if result.stderr else [])
         result = self.check(self.url("new/latest.json"), "--keep", self.path("kept.bin"))
         self.expect("check --keep", result, 0, self.verified_line(url))
         self.report("check --keep: file", [] if os.path.exists(self.path("kept.bin"))
@@ -250,6 +253,20 @@ class Run:
             self.report(f"check: {case}: nothing kept", ["kept a file"] if os.path.exists(keep)
                         else [])
 
+    def default_channel_case(self):
+        """Without --channel, check fetches the program's own address; here
+        through the test server as https proxy (CONNECT), which serves that
+        path from default-channel.json for any host."""
+        url = f"https://kestrova.ai/inst.bin?" + urllib.parse.urlencode(
+            {"file": self.path("inst.bin")})
+        self.channel("default-channel.json", url, "inst.minisig")
+        proxy = f"http://127.0.0.1:{self.port}"
+        env = dict(self.env, https_proxy=proxy, HTTPS_PROXY=proxy)
+        result = subprocess.run([self.tool, "check", "--public-key", self.key_line], env=env,
+                                capture_output=True, text=True, timeout=120)
+        self.expect("check: the program's channel address through a proxy", result, 0,
+                    self.verified_line(url))
+
     def usage_cases(self):
         result = self.tool_run("--help")
         self.report("help names the program's channel address and the exit codes",
@@ -275,6 +292,7 @@ def main():
     run.usage_cases()
     run.make_cases()
     run.check_cases()
+    run.default_channel_case()
     print(f"{run.count - len(run.failures)} passed, {len(run.failures)} failed")
     return 1 if run.failures else 0
 
