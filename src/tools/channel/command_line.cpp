@@ -118,7 +118,8 @@ HTTP(S) goes through libcurl: the system's CA store, or CURL_CA_BUNDLE
 
 Output: one verdict line on stdout. On success, make prints "written: "
 and check "verified: " with the url, the size, the key id and the trusted
-comment; on a refusal, the program's own failure text. Explanations (what is
+comment; on a refusal, the program's own failure text (for make's address
+check, "the installer's address is not https"). Explanations (what is
 wrong, the minisign command that makes a right signature, curl's message) go
 to stderr, as does the progress bar, drawn only when stderr is a terminal.
 
