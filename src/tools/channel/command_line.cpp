@@ -102,13 +102,14 @@ make   verifies FILE against FILE.minisig (minisign, prehashed) and the key,
        result is read back with the program's reader, written beside the
        target and renamed over it; a refusal changes nothing. URL must be
        https.
-check  does what a user's run does: fetches the channel (default
-       )" +
+check  does what a user's run does: fetches the channel, by default the
+       program's own address
+         )" +
          ChannelAddress() +
-         R"(), reads it, downloads the
-       installer through the verifier and gives the program's verdict. Nothing
-       is written, except with --keep FILE: the verified installer, renamed
-       into place only after it verified.
+         R"(
+       reads it, downloads the installer through the verifier and gives the
+       program's verdict. Nothing is written, except with --keep FILE: the
+       verified installer, renamed into place only after it verified.
 
 --public-key KEY  a minisign public key line ("RW..."), as minisign -P takes
                   it; without it, the key built into the program.
