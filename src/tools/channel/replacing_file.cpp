@@ -31,7 +31,7 @@ Result<ReplacingFile> ReplacingFile::Create(const std::string& target) {
   std::string temporary = folder + "." + name + ".XXXXXX";
   const int descriptor = mkstemp(temporary.data());
   if (descriptor < 0) {
-    return FileFailure(temporary);
+    return FileFailure("cannot create a file beside " + target);
   }
   // A replaced file keeps its mode; a new one gets the usual one, not the
   // private mode of a temporary file.
