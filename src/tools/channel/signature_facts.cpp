@@ -11,8 +11,7 @@ std::optional<SignatureFacts> ReadSignatureFacts(std::string_view signatureBase6
   if (!text.ok()) return std::nullopt;
   auto signature = DecodeMinisignSignature(text.value());
   if (!signature.ok()) return std::nullopt;
-  return SignatureFacts{KeyIdText(signature.value().keyId), signature.value().trustedComment,
-                        !signature.value().prehashed};
+  return SignatureFacts{KeyIdText(signature.value().keyId), signature.value().trustedComment};
 }
 
 }  // namespace kestrova::channel

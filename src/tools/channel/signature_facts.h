@@ -10,7 +10,6 @@ namespace kestrova::channel {
 struct SignatureFacts {
   std::string keyId;  // as minisign prints it
   std::string trustedComment;
-  bool legacy = false;
 };
 
 // The facts of a signature given as the channel gives it (Base64 of the
