@@ -8,6 +8,7 @@
 
 #include "common/owner.h"
 #include "common/wide_string.h"
+#include "worker/channel_address.h"
 #include "worker/fetch_failure_text.h"
 #include "worker/http_query.h"
 #include "worker/wininet_entries.h"
@@ -23,7 +24,6 @@ void CloseInternetHandle(HINTERNET handle) {
 
 using InternetHandle = Owner<HINTERNET, &CloseInternetHandle>;
 
-constexpr std::string_view kUserAgent = "KestrovaAI-setup";
 constexpr DWORD kRequestFlags =
     INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI;
 static_assert(kRequestFlags == 0x84000200);

@@ -2,10 +2,10 @@
 
 #include <utility>
 
-#include "common/site.h"
 #include "dialog/dialog_operations.h"
 #include "launcher/outcome_slot.h"
 #include "signature/signature_verifier.h"
+#include "worker/channel_address.h"
 #include "worker/channel_document.h"
 #include "worker/http_fetch.h"
 #include "worker/installer_file.h"
@@ -30,10 +30,6 @@ InstallOutcome DownloadAndVerify(HWND window, const std::string& url, SignatureV
 }
 
 }  // namespace
-
-std::string ChannelAddress() {
-  return std::string("https://").append(kSiteHost).append("/updates/kestrova-desk/latest.json");
-}
 
 InstallOutcome RunUpdate(HWND window) {
   std::string body;

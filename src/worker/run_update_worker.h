@@ -2,14 +2,9 @@
 
 #include <windows.h>
 
-#include <string>
-
 #include "launcher/install_outcome.h"
 
 namespace kestrova {
-
-// The update channel's address.
-std::string ChannelAddress();
 
 // One whole update: channel, document, signature, file, download,
 // verification. Everything it opened is released when it returns; the result

@@ -1,0 +1,182 @@
+"""kestrova-channel check benchmark: peak resident memory for a 16 MiB and a
+1 GiB installer, and the 1 GiB throughput against `curl -o /dev/null` of the
+same URL, run alternately in one run.
+
+  channel_bench.py --tool PATH --out DIR [--runs N] [--json FILE]
+
+The tool is the channel-release build (-O2, no sanitizers). The site is
+tests/tools/http_test_server.py on 127.0.0.1 with a test CA made for the run
+(tests/tools/make_test_certs.sh, trusted through CURL_CA_BUNDLE for both
+clients); it serves the channel document and the installers from files in DIR
+and ends by itself. A minisign key made for the run signs the installers; the
+tool gets its public key with --public-key.
+"""
+
+import argparse
+import base64
+import json
+import os
+import statistics
+import subprocess
+import sys
+import time
+import urllib.parse
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+PYTHON = "/usr/bin/python3"
+SERVER = os.path.join(ROOT, "tests", "tools", "http_test_server.py")
+MAKE_CERTS = os.path.join(ROOT, "tests", "tools", "make_test_certs.sh")
+MIB = 1 << 20
+GIB = 1 << 30
+
+
+def make_installer(path, size):
+    """A file of SIZE bytes (kept between runs when it has that size)."""
+    if os.path.exists(path) and os.path.getsize(path) == size:
+        return
+    block = bytes((i * 31 + 7) & 0xFF for i in range(MIB))
+    with open(path + ".new", "wb") as file:
+        for _ in range(size // MIB):
+            file.write(block)
+        file.write(block[:size % MIB])
+    os.replace(path + ".new", path)
+
+
+def run_measured(command, env):
+    """(wall seconds, CPU seconds (user + system), stdout) of one run."""
+    started = time.monotonic()
+    process = subprocess.Popen(command, env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    # Both clients print at most a line, far less than a pipe holds.
+    _, status, usage = os.wait4(process.pid, 0)
+    seconds = time.monotonic() - started
+    process.returncode = os.waitstatus_to_exitcode(status)
+    stdout = process.stdout.read().decode()
+    process.stdout.close()
+    if process.returncode != 0:
+        sys.exit(f"channel_bench: {command[0]} failed ({process.returncode}): {stdout!r}")
+    return seconds, usage.ru_utime + usage.ru_stime, stdout
+
+
+def peak_rss(command, env):
+    """Peak resident memory (KiB) of one run, from wait4's rusage."""
+    pid = os.fork()
+    if pid == 0:
+        devnull = os.open(os.devnull, os.O_RDWR)
+        for fd in (0, 1, 2):
+            os.dup2(devnull, fd)
+        os.execve(command[0], command, env)
+    _, status, usage = os.wait4(pid, 0)
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"channel_bench: {command[0]} failed")
+    return usage.ru_maxrss
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--tool", required=True)
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--json")
+    args = parser.parse_args()
+    os.makedirs(args.out, exist_ok=True)
+    out = os.path.abspath(args.out)
+    certs = os.path.join(out, "certs")
+    subprocess.run([MAKE_CERTS, certs], check=True)
+
+    key = os.path.join(out, "bench.key")
+    if not os.path.exists(key):
+        subprocess.run(["minisign", "-G", "-W", "-f", "-p", key[:-4] + ".pub", "-s", key],
+                       check=True, stdout=subprocess.DEVNULL)
+    with open(key[:-4] + ".pub", encoding="ascii") as pub:
+        key_line = pub.read().splitlines()[1]
+
+    port_file = os.path.join(out, "server.port")
+    if os.path.exists(port_file):
+        os.remove(port_file)
+    server = subprocess.Popen(
+        [PYTHON, SERVER, "--port-file", port_file, "--timeout", "1800",
+         "--tls-cert", os.path.join(certs, "server.pem"),
+         "--tls-key", os.path.join(certs, "server.key")],
+        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.time() + 20
+        while not os.path.exists(port_file) and time.time() < deadline:
+            time.sleep(0.05)
+        with open(port_file, encoding="ascii") as port:
+            base = f"https://127.0.0.1:{port.read().strip()}"
+        env = {k: v for k, v in os.environ.items() if "proxy" not in k.lower()}
+        env["CURL_CA_BUNDLE"] = os.path.join(certs, "ca.pem")
+
+        channels = {}
+        for label, size in (("16MiB", 16 * MIB), ("1GiB", GIB)):
+            installer = os.path.join(out, f"installer-{label}.bin")
+            make_installer(installer, size)
+            signature = installer + ".minisig"
+            subprocess.run(["minisign", "-S", "-s", key, "-m", installer, "-x", signature,
+                            "-t", "Kestrova AI benchmark"], check=True, stdout=subprocess.DEVNULL)
+            with open(signature, "rb") as file:
+                encoded = base64.b64encode(file.read()).decode("ascii")
+            url = f"{base}/installer-{label}.bin?" + urllib.parse.urlencode({"file": installer})
+            channel = os.path.join(out, f"latest-{label}.json")
+            with open(channel, "w", encoding="ascii") as file:
+                json.dump({"platforms": {"windows-x86_64": {"url": url, "signature": encoded}}},
+                          file)
+            channels[label] = (url, f"{base}/latest.json?" + urllib.parse.urlencode(
+                {"file": channel}), size)
+
+        def check(label):
+            return [args.tool, "check", "--channel", channels[label][1], "--public-key", key_line]
+
+        # Memory: each size several times; the peak of each.
+        rss = {label: max(peak_rss(check(label), env) for _ in range(3)) for label in channels}
+
+        # Throughput: curl and the tool alternately on the 1 GiB URL.
+        url, _, size = channels["1GiB"]
+        curl = ["/usr/bin/curl", "-sS", "-o", "/dev/null", url]
+        times = {"curl": [], "check": []}
+        cpu = {"curl": [], "check": []}
+        for _ in range(args.runs):
+            seconds, cpu_seconds, _ = run_measured(curl, env)
+            times["curl"].append(seconds)
+            cpu["curl"].append(cpu_seconds)
+            seconds, cpu_seconds, verdict = run_measured(check("1GiB"), env)
+            if not verdict.startswith("verified: "):
+                sys.exit(f"channel_bench: unexpected verdict {verdict!r}")
+            times["check"].append(seconds)
+            cpu["check"].append(cpu_seconds)
+    finally:
+        server.terminate()
+        server.wait(timeout=10)
+
+    medians = {name: statistics.median(values) for name, values in times.items()}
+    rates = {name: size / seconds / MIB for name, seconds in medians.items()}
+    result = {
+        "load_average": os.getloadavg(),
+        "peak_rss_kib": rss,
+        "peak_rss_difference_kib": rss["1GiB"] - rss["16MiB"],
+        "seconds": times,
+        "median_seconds": medians,
+        "cpu_seconds": cpu,
+        "median_cpu_seconds": {name: statistics.median(values) for name, values in cpu.items()},
+        "median_mib_per_s": rates,
+        "ratio_check_to_curl": rates["check"] / rates["curl"],
+    }
+    print(f"memory: peak RSS 16 MiB {rss['16MiB']} KiB, 1 GiB {rss['1GiB']} KiB, "
+          f"difference {rss['1GiB'] - rss['16MiB']} KiB (goal < 1024)")
+    print(f"throughput: check {rates['check']:.0f} MiB/s, curl -o /dev/null "
+          f"{rates['curl']:.0f} MiB/s, ratio {result['ratio_check_to_curl']:.3f} (goal >= 0.9); "
+          f"median of {args.runs} runs each, alternately")
+    print("cpu: median user+system seconds for 1 GiB: check "
+          f"{result['median_cpu_seconds']['check']:.2f}, curl "
+          f"{result['median_cpu_seconds']['curl']:.2f}")
+    print("seconds: " + json.dumps(times))
+    print(f"load average after the runs: {result['load_average']}")
+    if args.json:
+        with open(args.json, "w", encoding="utf-8") as file:
+            json.dump(result, file, indent=2)
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,135 @@
+#include "tools/channel/command_line.h"
+
+#include <map>
+
+#include "worker/channel_address.h"
+
+namespace kestrova::channel {
+namespace {
+
+// Options and their values, each at most once.
+using OptionValues = std::map<std::string, std::string, std::less<>>;
+
+Result<OptionValues> ReadOptions(std::span<const std::string_view> arguments,
+                                 std::span<const std::string_view> known) {
+  OptionValues values;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    std::string_view argument = arguments[i];
+    std::string_view name = argument;
+    std::optional<std::string_view> value;
+    if (const auto equals = argument.find('='); equals != std::string_view::npos) {
+      name = argument.substr(0, equals);
+      value = argument.substr(equals + 1);
+    }
+    bool isKnown = false;
+    for (std::string_view option : known) isKnown = isKnown || option == name;
+    if (!isKnown) return Failure{"unknown argument " + std::string(argument)};
+    if (!value) {
+      if (i + 1 == arguments.size()) return Failure{std::string(name) + " needs a value"};
+      value = arguments[++i];
+    }
+    if (!values.emplace(std::string(name), std::string(*value)).second) {
+      return Failure{std::string(name) + " is given twice"};
+    }
+  }
+  return values;
+}
+
+std::optional<std::string> Take(OptionValues& values, std::string_view name) {
+  const auto found = values.find(name);
+  if (found == values.end()) return std::nullopt;
+  return found->second;
+}
+
+Result<Command> ParseMake(std::span<const std::string_view> arguments) {
+  static constexpr std::string_view kKnown[] = {"--installer", "--signature", "--url", "--channel",
+                                                "--public-key"};
+  auto values = ReadOptions(arguments, kKnown);
+  if (!values.ok()) return values.failure();
+  MakeOptions options;
+  for (auto [name, field] :
+       {std::pair{"--installer", &options.installer}, std::pair{"--signature", &options.signature},
+        std::pair{"--url", &options.url}}) {
+    auto value = Take(values.value(), name);
+    if (!value) return Failure{std::string("make needs ") + name};
+    *field = std::move(*value);
+  }
+  if (auto channel = Take(values.value(), "--channel")) options.channel = std::move(*channel);
+  options.publicKey = Take(values.value(), "--public-key");
+  return Command{std::move(options)};
+}
+
+Result<Command> ParseCheck(std::span<const std::string_view> arguments) {
+  static constexpr std::string_view kKnown[] = {"--channel", "--public-key", "--keep"};
+  auto values = ReadOptions(arguments, kKnown);
+  if (!values.ok()) return values.failure();
+  CheckOptions options;
+  options.channel = Take(values.value(), "--channel").value_or(ChannelAddress());
+  options.publicKey = Take(values.value(), "--public-key");
+  options.keep = Take(values.value(), "--keep");
+  return Command{std::move(options)};
+}
+
+}  // namespace
+
+Result<Command> ParseCommandLine(std::span<const std::string_view> arguments) {
+  if (arguments.empty()) return Failure{"no command given"};
+  const std::string_view command = arguments.front();
+  const auto rest = arguments.subspan(1);
+  for (std::string_view argument : arguments) {
+    if (argument == "--help" || argument == "-h") return Command{HelpRequest{}};
+  }
+  if (command == "help") return Command{HelpRequest{}};
+  if (command == "make") return ParseMake(rest);
+  if (command == "check") return ParseCheck(rest);
+  return Failure{"unknown command " + std::string(command)};
+}
+
+std::string HelpText() {
+  return R"(Usage:
+  kestrova-channel make --installer FILE --signature FILE.minisig --url URL
+                        [--channel latest.json] [--public-key KEY]
+  kestrova-channel check [--channel URL] [--public-key KEY] [--keep FILE]
+  kestrova-channel --help
+
+Makes and watches the update channel of Kestrova AI with the setup program's
+own code: its channel reader, signature verifier, failure texts and key.
+
+make   verifies FILE against FILE.minisig (minisign, prehashed) and the key,
+       then writes the channel document (default latest.json): a new one, or
+       in an existing one only platforms -> windows-x86_64 -> url and
+       signature change (the signature is the .minisig file in Base64). The
+       result is read back with the program's reader, written beside the
+       target and renamed over it; a refusal changes nothing. URL must be
+       https.
+check  does what a user's run does: fetches the channel, by default the
+       program's own address
+         )" +
+         ChannelAddress() +
+         R"(
+       reads it, downloads the installer through the verifier and gives the
+       program's verdict. Nothing is written, except with --keep FILE: the
+       verified installer, renamed into place only after it verified.
+
+--public-key KEY  a minisign public key line ("RW..."), as minisign -P takes
+                  it; without it, the key built into the program.
+
+HTTP(S) goes through libcurl: the system's CA store, or CURL_CA_BUNDLE
+(SSL_CERT_FILE, SSL_CERT_DIR); proxies from https_proxy, all_proxy, no_proxy.
+
+Output: one verdict line on stdout. On success, make prints "written: "
+and check "verified: " with the url, the size, the key id and the trusted
+comment; on a refusal, the program's own failure text (for make's address
+check, "the installer's address is not https"). Explanations (what is
+wrong, the minisign command that makes a right signature, curl's message) go
+to stderr, as does the progress bar, drawn only when stderr is a terminal.
+
+Exit codes:
+  0  make wrote the channel / check verified the installer
+  1  refused: the setup program would fail; stdout has its failure text
+  2  wrong command line
+  3  a local file cannot be read, merged into or written (stderr says which)
+)";
+}
+
+}  // namespace kestrova::channel

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "common/result.h"
+
+namespace kestrova::channel {
+
+// The public key that the verifier takes (Base64 of the two-line key file)
+// made from a key line as minisign's -P takes it ("RW..."). Fails, with the
+// library's description, when the line is not a minisign public key.
+Result<std::string> PublicKeyFromLine(std::string_view keyLine);
+
+// The key's identifier as minisign prints it: 16 upper-case hexadecimal
+// digits, the last byte first.
+std::string KeyIdText(const std::array<std::uint8_t, 8>& keyId);
+
+// The identifier of a public key given like the built-in one; empty when the
+// key cannot be decoded.
+std::string KeyIdOfPublicKey(std::string_view publicKeyBase64);
+
+}  // namespace kestrova::channel

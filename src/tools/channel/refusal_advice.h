@@ -1,0 +1,25 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrova::channel {
+
+// What make knows when it refuses a signature.
+struct SigningFacts {
+  std::string installerPath;
+  std::string signaturePath;
+  std::string keyId;           // the key the program checks against
+  std::string signatureKeyId;  // the key the signature names; empty if unreadable
+};
+
+// For a failure text of the signature check: a sentence that says what is
+// wrong, then the minisign command that makes a right signature. Empty for a
+// text that no signature can cause (a faulty key).
+std::string RefusalAdvice(std::string_view failureText, const SigningFacts& facts);
+
+// A word for a POSIX shell: as it is when it has no special characters,
+// else in single quotes.
+std::string ShellWord(std::string_view word);
+
+}  // namespace kestrova::channel
