@@ -23,7 +23,7 @@ out=${1:?usage: make_signing_pki.sh OUTDIR}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 cd "$out"
-[ -s done ] && exit 0
+[ -e done ] && exit 0
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -91,6 +91,7 @@ CNF
 echo 01 >tsa-serial
 
 # The token: its own configuration and folder, the signer's key imported.
+rm -rf tokens
 mkdir -p tokens
 printf 'directories.tokendir = %s/tokens\nobjectstore.backend = file\nlog.level = ERROR\n' \
   "$out" >softhsm2.conf
