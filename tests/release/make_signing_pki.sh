@@ -23,7 +23,7 @@ out=${1:?usage: make_signing_pki.sh OUTDIR}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 cd "$out"
-[ -e done ] && exit 0
+[ -e complete ] && exit 0
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -99,4 +99,4 @@ export SOFTHSM2_CONF=$out/softhsm2.conf
 softhsm2-util --init-token --free --label kestrova-test --so-pin 13579 --pin "$pin" >/dev/null
 softhsm2-util --import "$work/signer.key" --token kestrova-test --label signer --id 01 \
   --pin "$pin" >/dev/null
-touch done
+touch complete
