@@ -4,6 +4,7 @@
 #   make_signing_pki.sh OUTDIR
 # OUTDIR then holds
 #   ca.pem                  the test CA "Kestrova Test Signing CA"
+#   other-ca.pem            another CA, which issued none of these
 #   signer.p12              a code-signing key and certificate from that CA
 #                           (with the CA), password in file p12-password
 #   signer-chain.pem        that certificate and the CA
@@ -36,6 +37,11 @@ printf '%s' "$pin" >token-pin
 
 openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 \
   -subj "/O=Kestrova Test/CN=Kestrova Test Signing CA" -keyout "$work/ca.key" -out ca.pem \
+  -addext "basicConstraints=critical,CA:TRUE" \
+  -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+
+openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 \
+  -subj "/O=Kestrova Test/CN=Kestrova Other CA" -keyout "$work/other-ca.key" -out other-ca.pem \
   -addext "basicConstraints=critical,CA:TRUE" \
   -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
 

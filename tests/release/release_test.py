@@ -283,6 +283,20 @@ def timestamp_authority_down(suite, authority):
 
 
 @case
+def chain_not_trusted(suite, authority):
+    # Signed and timestamped, but the chain does not lead to the CA that the
+    # verification trusts: nothing may be published.
+    ca = os.path.join(suite.pki, "ca.pem")
+    result = suite.release("chain_not_trusted",
+                           suite.file_key_args()[:2] + [
+                               "--ca-file", os.path.join(suite.pki, "other-ca.pem"),
+                               "--tsa-ca-file", ca, "--tsa-url", authority.url],
+                           {"KESTROVA_SIGN_PASSWORD": suite.secret("p12-password")})
+    expect_refused(suite, "chain_not_trusted", result, 8, "does not verify")
+    check(authority.requests >= 1, "the failure came before the signing")
+
+
+@case
 def dirty_tree(suite, authority):
     stray = os.path.join(suite.snapshot, "stray-file.txt")
     with open(stray, "w") as file:
