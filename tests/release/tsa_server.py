@@ -1,19 +1,16 @@
 """A loopback RFC 3161 time-stamping authority for tests: `openssl ts -reply`
 behind an HTTP server on 127.0.0.1, standard library only.
 
-  tsa_server.py PKI_DIR [--port-file FILE] [--timeout SECONDS]
-
-PKI_DIR is the folder of make_signing_pki.sh (tsa.cnf, section tsa). Every
-POST is a time-stamp query; the answer is openssl's reply to it. The server
-ends by itself after --timeout seconds (default 300), and on SIGTERM.
-Imported, TimeStampAuthority(pki_dir) runs the same server in a thread.
+TimeStampAuthority(PKI_DIR).start() serves in a thread of the calling process
+(which bounds its life: release_test.py ends itself after a hard time limit)
+until stop(). PKI_DIR is the folder of make_signing_pki.sh (tsa.cnf). Every
+POST is a time-stamp query; the answer is openssl's reply to it, and
+`requests` counts the queries answered.
 """
 
-import argparse
 import http.server
 import os
 import subprocess
-import sys
 import tempfile
 import threading
 
@@ -71,29 +68,3 @@ class TimeStampAuthority:
     def stop(self):
         self.server.shutdown()
         self.server.server_close()
-
-
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("pki_dir")
-    parser.add_argument("--port-file")
-    parser.add_argument("--timeout", type=float, default=300)
-    args = parser.parse_args()
-    authority = TimeStampAuthority(args.pki_dir)
-    if args.port_file:
-        with open(args.port_file + ".part", "w") as f:
-            f.write("%d\n" % authority.port)
-        os.replace(args.port_file + ".part", args.port_file)
-    timer = threading.Timer(args.timeout, authority.server.shutdown)
-    timer.daemon = True
-    timer.start()
-    try:
-        authority.server.serve_forever()
-    except KeyboardInterrupt:
-        pass
-    authority.server.server_close()
-    return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())
