@@ -27,6 +27,9 @@ import socket
 import subprocess
 import sys
 
+# No __pycache__ beside the sources: it would make the work tree unclean for
+# scripts/release.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from tsa_server import TimeStampAuthority  # noqa: E402
 
