@@ -456,6 +456,30 @@ def success_no_run(run):
 
 
 @scenario
+def signed_program(run):
+    """The program with an Authenticode signature after its image (a test
+    code-signing certificate of make_signing_pki.sh) starts, shows its dialog
+    and succeeds as the unsigned one does."""
+    pki = os.path.join(run.env.dir, "signing-pki")
+    subprocess.run([run.env.config["make_signing_pki"], pki], check=True, timeout=120)
+    signed = os.path.join(run.work, "KestrovaAI-setup.exe")
+    quiet = dict(stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, timeout=60)
+    subprocess.run(["osslsigncode", "sign", "-pkcs12", os.path.join(pki, "signer.p12"),
+                    "-readpass", os.path.join(pki, "p12-password"), "-h", "sha256",
+                    "-n", "Kestrova AI", "-i", "https://kestrova.ai/",
+                    "-in", run.env.config["program"], "-out", signed], check=True, **quiet)
+    verified = subprocess.run(["osslsigncode", "verify", "-CAfile", os.path.join(pki, "ca.pem"),
+                               "-in", signed], **quiet)
+    equal(verified.returncode, 0, "osslsigncode verify of the signed program")
+    run.env.config["program_signed"] = signed
+    data = pattern(200000)
+    run.standard(data, rate=150000)
+    run.start(program="program_signed", args=["--no-run"])
+    run.expect(0, None, files={FILE_NAME: data})
+    equal(run.requests(), [CHANNEL_PATH, INSTALLER_PATH], "requests")
+
+
+@scenario
 def success_runs_installer(run):
     data = installer_bytes(run.env)
     run.standard(data)

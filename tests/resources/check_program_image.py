@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """Checks the header and the resources of the built KestrovaAI-setup.exe.
 
-Usage: check_program_image.py PROGRAM TWIN RESOURCES_DIR
+Usage: check_program_image.py PROGRAM TWIN RESOURCES_DIR [--signed]
 
 PROGRAM is the built program, TWIN a second link of it from the same sources
 and options in another directory (the two must be identical byte for byte),
-RESOURCES_DIR the folder with the committed icon images.
+RESOURCES_DIR the folder with the committed icon images. With --signed,
+PROGRAM is the Authenticode-signed release: its certificate table (the
+security directory) is the only addition, and without it the file is TWIN.
 """
 
 import io
@@ -20,8 +22,11 @@ import pefile
 from PIL import Image
 
 PROGRAM = TWIN = RESOURCES = None
+SIGNED = False
 
 RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST = 3, 14, 16, 24
+SECURITY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
+WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA = 0x0200, 0x0002
 LANGUAGE_EN_US = 0x0409
 ICON_SIZES = (16, 24, 32, 48, 64, 128, 256)
 
@@ -78,6 +83,18 @@ EXPECTED_STRINGS = [
     ("ProductName", "Kestrova AI"),
     ("ProductVersion", "1.0.0"),
 ]
+
+
+def without_signature(data):
+    """The file as linked: the certificate table cut off, its directory entry
+    cleared and the header checksum computed again (signing changed it)."""
+    pe = pefile.PE(data=data, fast_load=True)
+    entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY]
+    table = entry.VirtualAddress  # for this directory, a file offset
+    entry.VirtualAddress = entry.Size = 0
+    linked = pefile.PE(data=bytes(pe.write()[:table]), fast_load=True)
+    linked.OPTIONAL_HEADER.CheckSum = linked.generate_checksum()
+    return bytes(linked.write())
 
 
 def element_tree(element):
@@ -176,8 +193,24 @@ class ProgramImage(unittest.TestCase):
             self.assertNotIn(path, self.data)
 
     def test_same_bytes_when_linked_twice(self):
-        self.assertTrue(pathlib.Path(TWIN).read_bytes() == self.data,
+        linked = without_signature(self.data) if SIGNED else self.data
+        self.assertTrue(pathlib.Path(TWIN).read_bytes() == linked,
                         "the two links of the program differ")
+
+    def test_security_directory(self):
+        entry = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[SECURITY]
+        if not SIGNED:
+            self.assertEqual((entry.VirtualAddress, entry.Size), (0, 0))
+            return
+        # One certificate table, 8-aligned at the very end of the file: a
+        # PKCS#7 signature; the header checksum covers the signed file.
+        self.assertGreater(entry.Size, 8)
+        self.assertEqual(entry.VirtualAddress % 8, 0)
+        self.assertEqual(entry.VirtualAddress + entry.Size, len(self.data))
+        length, revision, kind = struct.unpack_from("<IHH", self.data, entry.VirtualAddress)
+        self.assertEqual((revision, kind), (WIN_CERT_REVISION_2_0, WIN_CERT_TYPE_PKCS_SIGNED_DATA))
+        self.assertEqual((length + 7) & ~7, entry.Size)
+        self.assertEqual(self.pe.OPTIONAL_HEADER.CheckSum, self.pe.generate_checksum())
 
     def test_resource_table(self):
         self.assertEqual(sorted(self.resources), [RT_ICON, RT_GROUP_ICON, RT_VERSION, RT_MANIFEST])
@@ -266,4 +299,5 @@ class ProgramImage(unittest.TestCase):
 
 if __name__ == "__main__":
     PROGRAM, TWIN, RESOURCES = sys.argv[1:4]
+    SIGNED = sys.argv[4:] == ["--signed"]
     unittest.main(argv=sys.argv[:1], verbosity=2)
