@@ -30,17 +30,8 @@ MAKE_CERTS = os.path.join(ROOT, "tests", "tools", "make_test_certs.sh")
 MIB = 1 << 20
 GIB = 1 << 30
 
-
-def make_installer(path, size):
-    """A file of SIZE bytes (kept between runs when it has that size)."""
-    if os.path.exists(path) and os.path.getsize(path) == size:
-        return
-    block = bytes((i * 31 + 7) & 0xFF for i in range(MIB))
-    with open(path + ".new", "wb") as file:
-        for _ in range(size // MIB):
-            file.write(block)
-        file.write(block[:size % MIB])
-    os.replace(path + ".new", path)
+sys.path.insert(0, HERE)
+from download_bench import make_installer  # noqa: E402
 
 
 def run_measured(command, env):

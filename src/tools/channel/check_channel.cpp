@@ -4,7 +4,6 @@
 #include <optional>
 #include <string>
 
-#include "signature/embedded_public_key.h"
 #include "signature/signature_verifier.h"
 #include "tools/channel/chunk_pipeline.h"
 #include "tools/channel/curl_fetch.h"
@@ -29,15 +28,8 @@ std::string TooLargeText() {
 }  // namespace
 
 ExitCode RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& err) {
-  std::string publicKey(EmbeddedPublicKey());
-  if (options.publicKey) {
-    auto key = PublicKeyFromLine(*options.publicKey);
-    if (!key.ok()) {
-      err << "kestrova-channel: --public-key: " << key.failure().text << "\n";
-      return ExitCode::kUsage;
-    }
-    publicKey = std::move(key.value());
-  }
+  const std::string publicKey = ChosenPublicKey(options.publicKey, err);
+  if (publicKey.empty()) return ExitCode::kUsage;
 
   // The channel body in memory, bounded: the program would take any length,
   // a check must not run out of memory on an endless body.

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <string>
 
-#include "signature/embedded_public_key.h"
 #include "signature/signature_verifier.h"
 #include "tools/channel/base64_encode.h"
 #include "tools/channel/channel_json.h"
@@ -77,15 +76,8 @@ ExitCode RunMake(const MakeOptions& options, std::ostream& out, std::ostream& er
     return ExitCode::kRefused;
   }
 
-  std::string publicKey(EmbeddedPublicKey());
-  if (options.publicKey) {
-    auto key = PublicKeyFromLine(*options.publicKey);
-    if (!key.ok()) {
-      err << "kestrova-channel: --public-key: " << key.failure().text << "\n";
-      return ExitCode::kUsage;
-    }
-    publicKey = std::move(key.value());
-  }
+  const std::string publicKey = ChosenPublicKey(options.publicKey, err);
+  if (publicKey.empty()) return ExitCode::kUsage;
 
   auto signatureFile = ReadWholeFile(options.signature, kMaxSignatureFileBytes);
   if (!signatureFile.ok()) return LocalFileProblem(err, signatureFile.failure().text);

@@ -1,6 +1,7 @@
 #include "tools/channel/public_key_text.h"
 
 #include "signature/base64_text.h"
+#include "signature/embedded_public_key.h"
 #include "signature/minisign_public_key.h"
 #include "tools/channel/base64_encode.h"
 
@@ -17,6 +18,16 @@ Result<std::string> PublicKeyFromLine(std::string_view keyLine) {
     return key.failure();
   }
   return EncodeBase64(file);
+}
+
+std::string ChosenPublicKey(const std::optional<std::string>& keyLine, std::ostream& err) {
+  if (!keyLine) return std::string(EmbeddedPublicKey());
+  auto key = PublicKeyFromLine(*keyLine);
+  if (!key.ok()) {
+    err << "kestrova-channel: --public-key: " << key.failure().text << "\n";
+    return {};
+  }
+  return std::move(key.value());
 }
 
 std::string KeyIdText(const std::array<std::uint8_t, 8>& keyId) {

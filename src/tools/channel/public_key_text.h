@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <string_view>
 
@@ -13,6 +15,11 @@ namespace kestrova::channel {
 // made from a key line as minisign's -P takes it ("RW..."). Fails, with the
 // library's description, when the line is not a minisign public key.
 Result<std::string> PublicKeyFromLine(std::string_view keyLine);
+
+// The key a command checks with: the one of its --public-key line when given,
+// else the built-in one. Empty, after a diagnostic on `err`, when the line is
+// not a key.
+std::string ChosenPublicKey(const std::optional<std::string>& keyLine, std::ostream& err);
 
 // The key's identifier as minisign prints it: 16 upper-case hexadecimal
 // digits, the last byte first.
