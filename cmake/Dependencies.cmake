@@ -38,3 +38,10 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/deps/googletest EXCLUDE_FROM_ALL SYSTEM)
+if(WIN32)
+  # The win32 thread model's C++ runtime has no std::mutex: GoogleTest gets a
+  # Notification built on a Windows event instead of its own.
+  target_compile_definitions(gtest PUBLIC GTEST_HAS_NOTIFICATION_=1)
+  target_compile_options(gtest PUBLIC
+    "SHELL:-include ${CMAKE_SOURCE_DIR}/tests/cmake/gtest_win32_notification.h")
+endif()
