@@ -160,9 +160,9 @@ def report(build, out, top):
 
 
 def print_report(data, top=25):
-    print("size: %s is %d bytes (%.1f KiB); goal 400 KB (409,600 bytes): %s" % (
+    print("size: %s is %d bytes (%.1f KiB); goal 300 KB (307,200 bytes): %s" % (
         data["exe"], data["bytes"], data["bytes"] / 1024,
-        "met" if data["bytes"] <= 409600 else "NOT met"))
+        "met" if data["bytes"] <= 307200 else "NOT met"))
     print("  sections (raw bytes in the file / virtual size):")
     for section in data["sections"]:
         print("    %-8s %8d %8d" % (section["name"], section["raw"], section["virtual"]))
