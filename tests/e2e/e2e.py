@@ -11,7 +11,6 @@ its own temporary folder. Servers listen on 127.0.0.1 only and live inside
 this process, which ends itself after a hard time limit.
 """
 
-import argparse
 import base64
 import json
 import os
@@ -23,6 +22,8 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from driver import Failed, check, driver_options, equal, hard_limit, windows_path  # noqa: E402
 from e2e_servers import Reply, Servers, Site  # noqa: E402
 
 CHANNEL_PATH = "/updates/kestrova-desk/latest.json"
@@ -37,24 +38,6 @@ MIB = 1 << 20
 
 def box(failure):
     return BOX_START + failure + BOX_END
-
-
-class Failed(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failed(message)
-
-
-def equal(actual, expected, what):
-    if actual != expected:
-        raise Failed("%s: expected %r, got %r" % (what, expected, actual))
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 class Env:
@@ -884,20 +867,10 @@ for base in (success_runs_installer, box_answered_yes, cancel_during_download):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--config")
-    parser.add_argument("--list", action="store_true")
-    parser.add_argument("action", nargs="?")
-    parser.add_argument("name", nargs="?")
-    options = parser.parse_args()
-    if options.list:
-        print("\n".join(SCENARIOS))
-        return 0
+    options = driver_options(SCENARIOS)
     with open(options.config) as file:
         env = Env(json.load(file))
-    # Hard limit: this process and the servers in it end whatever happens.
-    signal.signal(signal.SIGALRM, lambda *_: os._exit(124))
-    signal.alarm(230)
+    hard_limit(230)
     if options.action == "up":
         env.up()
         return 0

@@ -17,12 +17,10 @@ files; the checks of the signed program (chain, Windows' own verdict under
 Wine, program image, reproducibility) read the output of case file_key.
 """
 
-import argparse
 import hashlib
 import json
 import os
 import shutil
-import signal
 import socket
 import subprocess
 import sys
@@ -31,6 +29,8 @@ import sys
 # scripts/release.
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
+from driver import Failed, check, driver_options, equal, hard_limit, windows_path  # noqa: E402
 from tsa_server import TimeStampAuthority  # noqa: E402
 
 PROGRAM = "KestrovaAI-setup.exe"
@@ -43,27 +43,9 @@ TRUST_E_BAD_DIGEST = 0x80096010
 TRUST_E_NOSIGNATURE = 0x800B0100
 
 
-class Failed(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failed(message)
-
-
-def equal(actual, expected, what):
-    if actual != expected:
-        raise Failed("%s: expected %r, got %r" % (what, expected, actual))
-
-
 def read(path):
     with open(path, "rb") as file:
         return file.read()
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 class Suite:
@@ -369,21 +351,10 @@ def windows_trust(suite, authority):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--config")
-    parser.add_argument("--list", action="store_true")
-    parser.add_argument("action", nargs="?")
-    parser.add_argument("name", nargs="?")
-    options = parser.parse_args()
-    if options.list:
-        print("\n".join(CASES))
-        return 0
+    options = driver_options(CASES)
     with open(options.config) as file:
         suite = Suite(json.load(file))
-    # Hard limit: this process and the authority's server in it end whatever
-    # happens.
-    signal.signal(signal.SIGALRM, lambda *_: os._exit(124))
-    signal.alarm(590)
+    hard_limit(590)
     if options.action == "setup":
         suite.setup()
         return 0
