@@ -31,13 +31,11 @@ constexpr DWORD kBufferSize = 65536;
 
 }  // namespace
 
-std::uint32_t QueryHttpNumber(HINTERNET request, std::uint32_t level) {
-  DWORD error = 0;
-  const WinInetEntries* winInet = LoadWinInet(error);
+std::uint32_t QueryHttpNumber(const WinInetEntries& winInet, HINTERNET request,
+                              std::uint32_t level) {
   DWORD value = 0;
   DWORD size = sizeof(value);
-  if (winInet == nullptr) return value;
-  winInet->HttpQueryInfoW(request, level | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr);
+  winInet.HttpQueryInfoW(request, level | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr);
   return value;
 }
 
@@ -68,9 +66,10 @@ Status HttpFetch(std::string_view url, const ChunkSink& sink) {
   }
   if (!request) return Failure{ServerUnreachableText(openError)};
 
-  const std::uint32_t status = QueryHttpNumber(request.get(), HTTP_QUERY_STATUS_CODE);
+  const std::uint32_t status = QueryHttpNumber(*winInet, request.get(), HTTP_QUERY_STATUS_CODE);
   if (status != 200) return Failure{ServerAnsweredText(status)};
-  const std::uint32_t announced = QueryHttpNumber(request.get(), HTTP_QUERY_CONTENT_LENGTH);
+  const std::uint32_t announced =
+      QueryHttpNumber(*winInet, request.get(), HTTP_QUERY_CONTENT_LENGTH);
 
   std::vector<std::uint8_t> buffer(kBufferSize);
   std::uint64_t received = 0;

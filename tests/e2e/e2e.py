@@ -201,7 +201,7 @@ class Run:
         self.keys = env.config["keys"]
         self.counter = 0
         self.certificate = "site.pem"
-        self.program = None
+        self.program = None  # a path to start instead of the config's program
 
     # Signatures, always by the real minisign.
 
@@ -454,10 +454,10 @@ def signed_program(run):
     verified = subprocess.run(["osslsigncode", "verify", "-CAfile", os.path.join(pki, "ca.pem"),
                                "-in", signed], **quiet)
     equal(verified.returncode, 0, "osslsigncode verify of the signed program")
-    run.env.config["program_signed"] = signed
+    run.program = signed
     data = pattern(200000)
     run.standard(data, rate=150000)
-    run.start(program="program_signed", args=["--no-run"])
+    run.start(args=["--no-run"])
     run.expect(0, None, files={FILE_NAME: data})
     equal(run.requests(), [CHANNEL_PATH, INSTALLER_PATH], "requests")
 
