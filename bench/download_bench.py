@@ -1,5 +1,6 @@
 """Download benchmarks of KestrovaAI-setup.exe under Wine: peak resident
-memory for a 16 MiB and a 1 GiB installer, and the wall time of the 1 GiB
+memory for a 16 MiB and a 1 GiB installer and for a channel body without
+end, and the wall time of the 1 GiB
 download against a baseline program that reads the same URL with the same
 WinINet calls and buffer but neither hashes nor writes.
 
@@ -63,7 +64,7 @@ class Site:
     """http_test_server.py as proxy and site, serving one channel document
     and one installer file."""
 
-    def __init__(self, env, out, channel_file, installer_file, timeout):
+    def __init__(self, env, out, channel_file, installer_file, timeout, channel_extra=""):
         port_file = os.path.join(out, "server.port")
         if os.path.exists(port_file):
             os.remove(port_file)
@@ -71,7 +72,7 @@ class Site:
         self.process = subprocess.Popen(
             [PYTHON, SERVER, "--port-file", port_file, "--timeout", str(timeout),
              "--tls-cert", os.path.join(ca, "site.pem"), "--tls-key", os.path.join(ca, "site.key"),
-             "--route", e2e.CHANNEL_PATH + "=file=" + channel_file,
+             "--route", e2e.CHANNEL_PATH + "=file=" + channel_file + channel_extra,
              "--route", INSTALLER_PATH + "=file=" + installer_file],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.time() + 20
@@ -215,6 +216,28 @@ def phase(env, config, out, size, label, runs, baseline=None):
     return result
 
 
+def endless_channel(env, config, out, size):
+    """The peak resident memory of a run whose channel answers with SIZE
+    bytes and no length (a body without end, as far as the setup can tell):
+    the run fails, leaving nothing in the temporary folder."""
+    body = os.path.join(out, "endless-channel.bin")
+    make_installer(body, size)
+    site = Site(env, out, body, body, timeout=180, channel_extra="&length=none")
+    temp = os.path.join(out, "temp")
+    os.makedirs(temp, exist_ok=True)
+    watch = ProcessWatch(config["program"])
+    try:
+        result = env.wine(config["run_in_temp"], e2e.windows_path(temp), "-",
+                          e2e.windows_path(config["program"]), "--no-run", timeout=120,
+                          check_rc=False)
+    finally:
+        watch.stop()
+        site.stop()
+    if result.returncode != 1 or os.listdir(temp):
+        raise e2e.Failed("endless channel: exit %d, left %r" % (result.returncode, os.listdir(temp)))
+    return {"size": size, "peak_kib": watch.peak_kib}
+
+
 def sink_cost(env, sink_program, out):
     """Seconds that hashing and writing 1 GiB in 64 KiB chunks take on their
     own in this prefix (bench/sink_cost.cpp)."""
@@ -262,6 +285,7 @@ def main():
         small = phase(env, config, out, 16 * MIB, "16MiB", 3)
         large = phase(env, config, out, GIB, "1GiB", options.runs, baseline=options.baseline)
         sink = sink_cost(env, options.sink_cost, out)
+        endless = endless_channel(env, config, out, 512 * MIB)
     finally:
         env.down()
     difference = large["peak_kib_median"] - small["peak_kib_median"]
@@ -273,6 +297,7 @@ def main():
                            "baseline_seconds": large["baseline_seconds_median"],
                            "ratio": ratio, "met": ratio <= 1.5},
             "sink_cost_1GiB": sink,
+            "endless_channel": endless,
             "load_average": [load_before, load_average()],
             "runs": {"16MiB": small, "1GiB": large}}
     with open(options.json, "w", encoding="utf-8") as file:
@@ -297,6 +322,8 @@ def main():
               data["load_average"][1]))
     print("  the setup's per-chunk work alone for 1 GiB (64 KiB chunks): BLAKE2b update %.2f s, "
           "WriteFile %.2f s" % (sink["hash_seconds"], sink["write_seconds"]))
+    print("endless channel: a 512 MiB channel body without a length: peak resident (VmHWM) "
+          "of the setup process %d KiB" % endless["peak_kib"])
     return 0
 
 

@@ -5,8 +5,6 @@
 namespace kestrova {
 namespace {
 
-// Systems without the loader's search flags (Vista and 7 without their loader
-// update) refuse LOAD_LIBRARY_SEARCH_SYSTEM32 with ERROR_INVALID_PARAMETER.
 HMODULE LoadWithoutSearchFlags(const wchar_t* name) {
   // A name that the manifest's activation context redirects is loaded from
   // its side-by-side assembly, never from a folder, and only by its bare name.
@@ -28,12 +26,15 @@ HMODULE LoadWithoutSearchFlags(const wchar_t* name) {
 
 }  // namespace
 
-HMODULE LoadSystemLibrary(const wchar_t* name) {
-  HMODULE module = LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (module == nullptr && GetLastError() == ERROR_INVALID_PARAMETER) {
-    module = LoadWithoutSearchFlags(name);
-  }
-  return module;
+SetDefaultDllDirectoriesFunction FindSetDefaultDllDirectories() {
+  SetDefaultDllDirectoriesFunction entry = nullptr;
+  FindEntry(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories", entry);
+  return entry;
+}
+
+HMODULE LoadSystemLibrary(const wchar_t* name, bool searchFlags) {
+  if (!searchFlags) return LoadWithoutSearchFlags(name);
+  return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 }  // namespace kestrova

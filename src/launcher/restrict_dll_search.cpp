@@ -8,7 +8,6 @@ namespace kestrova {
 namespace {
 
 // Looked up at run time: the oldest systems that the program runs on lack them.
-using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
 using SetSearchPathModeFunction = BOOL(WINAPI*)(DWORD);
 using SetProcessMitigationPolicyFunction = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
 
@@ -22,8 +21,8 @@ void RestrictDllSearch() {
   // loaded then. Without it, at least the current folder leaves the search;
   // the DLLs the program loads itself are then taken by their full path in the
   // system folder (LoadSystemLibrary).
-  SetDefaultDllDirectoriesFunction setDefaultDllDirectories = nullptr;
-  if (!FindEntry(kernel, "SetDefaultDllDirectories", setDefaultDllDirectories) ||
+  const SetDefaultDllDirectoriesFunction setDefaultDllDirectories = FindSetDefaultDllDirectories();
+  if (setDefaultDllDirectories == nullptr ||
       !setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32)) {
     SetDllDirectoryW(L"");
   }

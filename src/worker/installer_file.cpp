@@ -67,8 +67,9 @@ Status WriteAll(HANDLE file, std::span<const std::uint8_t> chunk) {
 Result<InstallerFile> CreateInstallerFile() {
   InstallerFile installer;
   installer.path = InstallerPath();
-  HANDLE file = CreateFileW(installer.path.c_str(), GENERIC_WRITE,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+  // Others may only read it while this run writes it: a second run started
+  // meanwhile can neither empty it nor delete it, and fails at this point.
+  HANDLE file = CreateFileW(installer.path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     return Failure{CreateFileFailureText(IoErrorText(GetLastError()))};

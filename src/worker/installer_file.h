@@ -22,8 +22,9 @@ struct InstallerFile {
 };
 
 // Creates "KestrovaAI-install.exe" in the user's temporary folder, empty,
-// replacing a file of that name; others may read, write and delete it
-// meanwhile. Fails with "не записать во временную папку: " + the I/O error text.
+// replacing a file of that name; while it is open others may read it, but
+// neither write nor delete it. Fails with "не записать во временную папку: "
+// + the I/O error text (a sharing violation while another run writes it).
 Result<InstallerFile> CreateInstallerFile();
 
 // The sink of the installer fetch. For each chunk, in this order: feeds it to

@@ -6,6 +6,7 @@
 #include "launcher/outcome_slot.h"
 #include "signature/signature_verifier.h"
 #include "worker/channel_address.h"
+#include "worker/channel_body.h"
 #include "worker/channel_document.h"
 #include "worker/http_fetch.h"
 #include "worker/installer_file.h"
@@ -33,12 +34,9 @@ InstallOutcome DownloadAndVerify(HWND window, const std::string& url, SignatureV
 
 InstallOutcome RunUpdate(HWND window) {
   std::string body;
-  const ChunkSink collect = [&body](std::span<const std::uint8_t> chunk, std::uint64_t,
-                                    std::uint32_t) -> Status {
-    body.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
-    return kSuccess;
-  };
-  if (Status failure = HttpFetch(ChannelAddress(), collect)) return FailedWith(std::move(*failure));
+  if (Status failure = HttpFetch(ChannelAddress(), ChannelBodySink(body))) {
+    return FailedWith(std::move(*failure));
+  }
 
   Result<InstallerEntry> entry = ReadChannelDocument(body);
   std::string().swap(body);

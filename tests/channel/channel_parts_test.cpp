@@ -68,8 +68,15 @@ TEST(IsHttpsAddress, SchemeHostAndNoSpaces) {
   EXPECT_FALSE(IsHttpsAddress("ftp://cdn/a.exe"));
 }
 
-TEST(KeyIdText, LastByteFirstAsMinisignPrintsIt) {
+TEST(KeyIdText, LastByteFirstWithoutLeadingZerosAsMinisignWritesIt) {
   EXPECT_EQ(KeyIdText({0xDD, 0x5C, 0xFA, 0xF8, 0x4A, 0x3E, 0x0A, 0xE1}), "E10A3E4AF8FA5CDD");
+  // A key of minisign's whose identifier begins with a 0 digit.
+  const auto key = PublicKeyFromLine("RWRijb1e7ZiLDDEoVPPcJpUpXy1zDK+aLOAGuAJ/K3E+GIYy7u+QWnCu");
+  ASSERT_TRUE(key.ok());
+  EXPECT_EQ(KeyIdOfPublicKey(key.value()), "C8B98ED5EBD8D62");  // as in its .pub file
+  EXPECT_EQ(KeyIdText({0x5D, 0x18, 0xAE, 0x0D, 0x13, 0x34, 0x00, 0x00}), "34130DAE185D");
+  EXPECT_EQ(KeyIdText({0x10, 0, 0, 0, 0, 0, 0, 0}), "10");
+  EXPECT_EQ(KeyIdText({}), "0");
 }
 
 TEST(PublicKeyFromLine, RefusesOtherText) {

@@ -14,6 +14,7 @@ this process, which ends itself after a hard time limit.
 import base64
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -40,10 +41,60 @@ def box(failure):
     return BOX_START + failure + BOX_END
 
 
+def wine_or_windows(wine, windows):
+    """A failure that Wine reports otherwise than Windows documents it: both
+    forms are accepted."""
+    return (wine, windows)
+
+
+# The failure of a file that another process holds (ERROR_SHARING_VIOLATION):
+# the system's message is Wine's; Windows words it (in English) as below.
+SHARING_VIOLATION = wine_or_windows(
+    "не записать во временную папку: Sharing violation. (os error 32)",
+    "не записать во временную папку: The process cannot access the file because it is being "
+    "used by another process. (os error 32)")
+
+
+# The Xorg display of the monitor scenarios: the dummy driver, one screen
+# that xrandr divides into monitors.
+XORG_CONF = """Section "ServerFlags"
+  Option "AutoAddDevices" "false"
+  Option "AutoEnableDevices" "false"
+  Option "DontVTSwitch" "true"
+EndSection
+Section "Device"
+  Identifier "dummy"
+  Driver "dummy"
+  VideoRam 65536
+EndSection
+Section "Screen"
+  Identifier "screen"
+  Device "dummy"
+  DefaultDepth 24
+  SubSection "Display"
+    Depth 24
+    Virtual 2400 1500
+  EndSubSection
+EndSection
+"""
+# Its monitors as xrandr places them: output, width, height, x, y; the last
+# one is the primary, which Wine (like Windows) puts at the origin.
+XORG_MONITORS = (("DUMMY0", 1024, 768, 0, 0), ("DUMMY1", 800, 600, 0, 768),
+                 ("DUMMY2", 1280, 800, 1024, 0))
+MODELINES = {(800, 600): "38.25 800 832 912 1024 600 603 607 624 -hsync +vsync",
+             (1024, 768): "63.50 1024 1072 1176 1328 768 771 775 798 -hsync +vsync",
+             (1280, 800): "83.50 1280 1352 1480 1680 800 803 809 831 -hsync +vsync"}
+
+
 class Env:
-    def __init__(self, config):
+    """A Wine prefix with its display: Xvfb with two Xinerama screens, or
+    (display="xorg", in the folder "xorg" of the env) Xorg's dummy driver
+    with the monitors of XORG_MONITORS."""
+
+    def __init__(self, config, display="xvfb"):
         self.config = config
-        self.dir = config["env"]
+        self.display = display
+        self.dir = config["env"] if display == "xvfb" else os.path.join(config["env"], display)
         self.prefix = os.path.join(self.dir, "prefix")
         self.native_first = ()
 
@@ -79,8 +130,8 @@ class Env:
 
     # Set-up and tear-down of the environment.
 
-    def xvfb_alive(self):
-        pid_file = os.path.join(self.dir, "xvfb.pid")
+    def display_alive(self):
+        pid_file = os.path.join(self.dir, "display.pid")
         if not os.path.exists(pid_file):
             return False
         try:
@@ -89,17 +140,24 @@ class Env:
         except (OSError, ValueError):
             return False
 
-    def start_xvfb(self):
-        if self.xvfb_alive():
+    def start_display(self):
+        if self.display_alive():
             return
-        # Two screens joined by Xinerama; without RandR Wine takes its
-        # monitors from Xinerama and sees both.
+        if self.display == "xorg":
+            conf = os.path.join(self.dir, "xorg.conf")
+            with open(conf, "w") as file:
+                file.write(XORG_CONF)
+            server = ["Xorg", "-config", conf, "-noreset", "-logfile",
+                      os.path.join(self.dir, "xorg.log")]
+        else:
+            # Two screens joined by Xinerama; without RandR Wine takes its
+            # monitors from Xinerama and sees both.
+            server = ["Xvfb", "+xinerama", "-extension", "RANDR", "-screen", "0", "1280x800x24",
+                      "-screen", "1", "1024x768x24"]
         read_end, write_end = os.pipe()
         process = subprocess.Popen(
-            ["setsid", "timeout", "3600", "Xvfb", "-displayfd", str(write_end), "+xinerama",
-             "-extension", "RANDR", "-screen", "0", "1280x800x24", "-screen", "1",
-             "1024x768x24", "-nolisten", "tcp"],
-            pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            ["setsid", "timeout", "3600", *server, "-displayfd", str(write_end), "-nolisten",
+             "tcp"], pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL)
         os.close(write_end)
         display = b""
@@ -110,11 +168,44 @@ class Env:
                 break
             display += piece
         os.close(read_end)
-        check(display.strip() != b"", "Xvfb did not start")
-        with open(os.path.join(self.dir, "xvfb.pid"), "w") as file:
+        check(display.strip() != b"", "%s did not start" % server[0])
+        with open(os.path.join(self.dir, "display.pid"), "w") as file:
             file.write(str(process.pid))
         with open(os.path.join(self.dir, "display"), "w") as file:
             file.write(display.decode().strip())
+        if self.display == "xorg":
+            self.lay_out_monitors()
+
+    def lay_out_monitors(self):
+        """XORG_MONITORS through xrandr; a layout set while the server still
+        starts can be lost, so it is read back and set again if need be."""
+        def xrandr(*args):
+            return subprocess.run(["xrandr", *args], env=self.environ(), capture_output=True,
+                                  text=True, stdin=subprocess.DEVNULL, timeout=20)
+
+        wanted = sorted("%dx%d+%d+%d" % m[1:] for m in XORG_MONITORS)
+        for _ in range(20):
+            if xrandr("-q").returncode == 0:
+                break
+            time.sleep(0.5)
+        for size, line in MODELINES.items():
+            xrandr("--newmode", "k%dx%d" % size, *line.split())
+        layout = ["--fb", "2304x1368"]
+        for output, width, height, x, y in XORG_MONITORS:
+            xrandr("--addmode", output, "k%dx%d" % (width, height))
+            layout += ["--output", output, "--mode", "k%dx%d" % (width, height),
+                       "--pos", "%dx%d" % (x, y)]
+        layout.append("--primary")
+        seen = []
+        for _ in range(5):
+            xrandr(*layout)
+            listed = xrandr("--listmonitors").stdout.split("\n")[1:]
+            # "0: +*DUMMY2 1280/339x800/212+1024+0  DUMMY2" -> 1280x800+1024+0
+            seen = sorted(re.sub(r"/\d+", "", line.split()[2]) for line in listed if line.strip())
+            if seen == wanted:
+                return
+            time.sleep(1)
+        raise Failed("xrandr laid out %r, not %r" % (seen, wanted))
 
     def make_ca(self):
         ca_dir = os.path.join(self.dir, "ca")
@@ -148,7 +239,7 @@ class Env:
 
     def up(self):
         os.makedirs(self.dir, exist_ok=True)
-        self.start_xvfb()
+        self.start_display()
         ready = os.path.join(self.prefix, ".ready")
         if not os.path.exists(ready):
             shutil.rmtree(self.prefix, ignore_errors=True)
@@ -172,13 +263,13 @@ class Env:
     def down(self):
         subprocess.run(["wineserver", "-k"], env=self.environ(), timeout=30,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if self.xvfb_alive():
-            pid = int(open(os.path.join(self.dir, "xvfb.pid")).read())
+        if self.display_alive():
+            pid = int(open(os.path.join(self.dir, "display.pid")).read())
             try:
                 os.killpg(pid, signal.SIGTERM)
             except OSError:
                 os.kill(pid, signal.SIGTERM)
-        for name in ("xvfb.pid", "display"):
+        for name in ("display.pid", "display"):
             try:
                 os.remove(os.path.join(self.dir, name))
             except OSError:
@@ -335,11 +426,18 @@ class Run:
     def requests(self):
         return [e[2] for e in self.site.log if e[0] == "request"]
 
+    def expect_box(self, failure):
+        """The failure boxes seen: none, or one with the failure (a text, or
+        the forms of wine_or_windows)."""
+        forms = failure if isinstance(failure, tuple) else (failure,)
+        expected = [[] if form is None else [box(form)] for form in forms]
+        check(self.boxes() in expected, "failure box %r, expected %r" % (self.boxes(), expected[0]))
+
     def expect(self, exit_code, failure=None, files=None, shown=True):
         """The exit code, the failure box (its exact text, or none) and the
         temporary folder's files, name by name and byte by byte."""
         equal(self.exit_code, exit_code, "exit code")
-        equal(self.boxes(), [] if failure is None else [box(failure)], "failure box")
+        self.expect_box(failure)
         if shown:
             # A run that fails at once may close the dialog before its texts
             # could be read; the window itself must have been there.
@@ -504,16 +602,20 @@ def f2_untrusted_certificate(run):
     # timing, so it is not a repeatable case.)
     run.certificate = "untrusted.pem"
     run.serve_channel(b"never served")
-    failing_early(run, "сервер kestrova.ai недоступен (код 12057)")
+    # Wine gives 12057; Windows documents ERROR_INTERNET_INVALID_CA (12045).
+    failing_early(run, wine_or_windows("сервер kestrova.ai недоступен (код 12057)",
+                                       "сервер kestrova.ai недоступен (код 12045)"))
     equal(run.requests(), [], "requests that reached the site")
 
 
 @scenario
 def f3_status_unreadable(run):
     # A proxy that closes instead of answering CONNECT: Wine then gives a
-    # request whose status cannot be read.
+    # request whose status cannot be read; Windows fails the request with
+    # ERROR_HTTP_INVALID_SERVER_RESPONSE (12152).
     run.site.connect = "close"
-    failing_early(run, "сервер ответил 0")
+    failing_early(run, wine_or_windows("сервер ответил 0",
+                                       "сервер kestrova.ai недоступен (код 12152)"))
 
 
 @scenario
@@ -530,9 +632,11 @@ def f4_reset_mid_body(run):
     run.standard(data, reset_after=MIB + 12345)
     run.start()
     equal([e[0] for e in run.site.log if e[0] == "reset"], ["reset"], "the site reset")
-    # Passed on through the tunnel at once, the reset fails the read here
-    # (Wine: ERROR_INTERNET_CONNECTION_ABORTED).
-    run.expect(1, "связь оборвалась (код 12030)", files={})
+    # Passed on through the tunnel at once, the reset fails the read: Wine
+    # gives ERROR_INTERNET_CONNECTION_ABORTED (12030), Windows documents
+    # ERROR_INTERNET_CONNECTION_RESET (12031).
+    run.expect(1, wine_or_windows("связь оборвалась (код 12030)", "связь оборвалась (код 12031)"),
+               files={})
 
 
 @scenario
@@ -658,8 +762,51 @@ def t1_file_held_open(run):
     finally:
         open(stop, "w").close()
         holder.wait(20)
-    run.expect(1, "не записать во временную папку: "
-               "Sharing violation. (os error 32)", files={FILE_NAME: earlier})
+    run.expect(1, SHARING_VIOLATION, files={FILE_NAME: earlier})
+
+
+def second_run_meanwhile(args):
+    """Two runs in one temporary folder: a second run of the program starts
+    while the first downloads (the site would answer its installer request
+    with 500). It must fail at the file the first one writes and change
+    nothing: the first run ends as if it ran alone."""
+    def two_runs(run):
+        data = installer_bytes(run.env)
+        run.serve_channel(run.channel(INSTALLER_URL, run.b64(run.sign(data))))
+        run.site.replies[INSTALLER_PATH] = [Reply(body=data, rate=len(data) // 8, step=4096),
+                                            Reply(status=500, body=b"busy")]
+        target = os.path.join(run.temp, FILE_NAME)
+        second = {}
+
+        def start_second():
+            deadline = time.time() + 30
+            while time.time() < deadline and not (os.path.exists(target)
+                                                  and os.path.getsize(target) > 0):
+                time.sleep(0.05)
+            second["exit"] = run.env.wine(
+                run.env.config["run_in_temp"], windows_path(run.temp), "-",
+                windows_path(run.env.config["program"]), timeout=40, check_rc=False,
+                output=os.path.join(run.dir, "second-run.txt")).returncode
+
+        run.start(args=args, during=start_second)
+        equal((run.exit_code, second.get("exit")), (0, 1), "exit codes of the first and second run")
+        run.expect_box(SHARING_VIOLATION)
+        equal(run.requests(), [CHANNEL_PATH, INSTALLER_PATH, CHANNEL_PATH], "requests")
+        marker = FILE_NAME + ".started"
+        if not args:
+            deadline = time.time() + 15
+            while time.time() < deadline and marker not in os.listdir(run.temp):
+                time.sleep(0.2)
+        files = run.files()
+        equal(sorted(files), sorted([FILE_NAME] + ([] if args else [marker])),
+              "files in the temporary folder")
+        check(files[FILE_NAME] == data, "the first run's installer differs from the served one")
+    two_runs.__name__ = "second_run_meanwhile" + ("_no_run" if args else "_runs_installer")
+    return two_runs
+
+
+scenario(second_run_meanwhile(["--no-run"]))
+scenario(second_run_meanwhile([]))
 
 
 @scenario
@@ -787,12 +934,27 @@ def placed_with_screen(run, screen):
 
 
 @scenario
-def screen_second_monitor(run):
-    # The display has two monitors as Wine sees them, 1280x800 and
-    # 1024x768, both with their top-left corner at 0,0 (Xvfb lays its
-    # Xinerama screens over each other), so they come in enumeration order.
-    rect = placed_with_screen(run, "2")
-    equal(rect[0:2], centred(rect, (0, 0, 1024, 768)), "dialog centred on monitor 2")
+def screen_monitors_side_by_side(run):
+    """LF_SCREEN on real monitors side by side: Xorg's dummy driver in a
+    prefix of its own. The primary monitor is at the origin; left of it are
+    a 1024x768 monitor and, below it with the same left edge, an 800x600 one.
+    Numbered by left edge, then top, those two come first."""
+    env = Env(run.env.config, display="xorg")
+    env.up()
+    try:
+        areas = [(-1024, 0, 0, 768), (-1024, 768, -224, 1368), (0, 0, 1280, 800)]
+        for number, area in enumerate(areas, 1):
+            one = Run(env, "%s-%d" % (run.name, number))
+            rect = placed_with_screen(one, str(number))
+            equal(rect[0:2], centred(rect, area), "dialog centred on monitor %d" % number)
+        # The system lists them in another order than their numbers, and
+        # lists the lower of the two at the same left edge first.
+        listed = [tuple(int(v) for v in r[1:5]) for r in one.records if r[0] == "monitor"]
+        equal(sorted(listed), areas, "monitors as the system lists them")
+        check(listed != areas and listed.index(areas[1]) < listed.index(areas[0]),
+              "the monitors are listed in their numbers' order: %r" % listed)
+    finally:
+        env.down()
 
 
 @scenario
@@ -876,6 +1038,7 @@ def main():
         return 0
     if options.action == "down":
         env.down()
+        Env(env.config, display="xorg").down()
         return 0
     run = Run(env, options.name)
     try:

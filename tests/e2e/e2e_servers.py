@@ -40,6 +40,7 @@ class Reply:
 
 @dataclass
 class Site:
+    # Path -> Reply, or a list of Replies for its requests in turn.
     replies: dict = field(default_factory=dict)
     # Proxy behaviour for CONNECT: "tunnel", "close" (close without answering)
     # or "reset" (reset the connection without answering).
@@ -96,6 +97,10 @@ def _serve_https(site, raw, context):
             headers[name.strip().lower()] = value.strip()
         site.note(("request", method, path, headers.get("user-agent", "")))
         reply = site.replies.get(path, Reply(status=404, body=b"not found"))
+        if isinstance(reply, list):
+            # Replies for the path's requests in turn, the last one for any more.
+            with site.lock:
+                reply = reply.pop(0) if len(reply) > 1 else reply[0]
         time.sleep(reply.delay)
         reasons = {200: "OK", 404: "Not Found", 500: "Internal Server Error"}
         out = "HTTP/1.1 %d %s\r\n" % (reply.status, reasons.get(reply.status, "Status"))

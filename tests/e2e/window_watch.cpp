@@ -1,6 +1,8 @@
 // Watches the windows of an end-to-end run from another process, the way a
 // user sees them, and writes what it sees to a UTF-8 log, one record a line:
 //
+//   monitor <left> <top> <right> <bottom>  a monitor's work area, in the
+//                                   order the system enumerates them (first)
 //   window <class> <caption>        a top-level window became visible
 //   dialog <bar position> <texts>   the progress dialog's state changed
 //   rect <left> <top> <right> <bottom>  the dialog's window rectangle changed
@@ -121,6 +123,19 @@ Dialog ReadDialog(HWND window) {
 
 bool Exists(const wchar_t* path) { return GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES; }
 
+std::string RectFields(const RECT& rect) {
+  return std::to_string(rect.left) + "\t" + std::to_string(rect.top) + "\t" +
+         std::to_string(rect.right) + "\t" + std::to_string(rect.bottom);
+}
+
+BOOL CALLBACK LogMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM log) {
+  MONITORINFO info{};
+  info.cbSize = sizeof(info);
+  GetMonitorInfoW(monitor, &info);
+  reinterpret_cast<Log*>(log)->Line("monitor\t" + RectFields(info.rcWork));
+  return TRUE;
+}
+
 }  // namespace
 
 int wmain() {
@@ -138,6 +153,8 @@ int wmain() {
   const std::wstring answer = arguments[3];
   const bool cancelOnDownload = std::wcscmp(arguments[4], L"download") == 0;
   LocalFree(arguments);
+
+  EnumDisplayMonitors(nullptr, nullptr, LogMonitor, reinterpret_cast<LPARAM>(&log));
 
   std::set<HWND> seen;
   std::set<HWND> answered;
@@ -209,9 +226,7 @@ int wmain() {
         }
         RECT rect{};
         GetWindowRect(window, &rect);
-        const std::string rectLine = "rect\t" + std::to_string(rect.left) + "\t" +
-                                     std::to_string(rect.top) + "\t" + std::to_string(rect.right) +
-                                     "\t" + std::to_string(rect.bottom);
+        const std::string rectLine = "rect\t" + RectFields(rect);
         if (rectLine != lastRect) {
           log.Line(rectLine);
           lastRect = rectLine;

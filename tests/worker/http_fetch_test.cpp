@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -20,6 +21,7 @@
 
 #include "dialog/dialog_operations_recorder.h"
 #include "signature/signature_verifier.h"
+#include "worker/channel_body.h"
 #include "worker/installer_file.h"
 #include "worker/test_minisign_signer.h"
 #include "worker/worker_test_files.h"
@@ -125,6 +127,36 @@ TEST(HttpFetch, ConnectionResetInTheBody) {
        "связь оборвалась (код 10054)", 262144, 0},
   };
   for (const FetchCase& fetch : cases) ExpectFetch(fetch);
+}
+
+// The channel's sink takes a body up to the cap whole, and ends the fetch as
+// soon as a body is announced or received longer.
+TEST(HttpFetch, ChannelBodyUpToTheCap) {
+  const std::size_t cap = kMaxChannelBodyBytes;
+  const std::string atCap = "size=" + std::to_string(cap);
+  const std::string overCap = "size=" + std::to_string(cap + 1);
+  const struct {
+    std::string query;
+    bool fails;
+    std::size_t most;  // the body's length (when it fails: at most)
+  } cases[] = {
+      {atCap, false, cap},
+      {atCap + "&length=none", false, cap},
+      {overCap, true, 0},
+      {overCap + "&length=none", true, cap},
+  };
+  for (const auto& fetch : cases) {
+    SCOPED_TRACE(fetch.query);
+    std::string body;
+    const Status result = HttpFetch(PlainUrl(fetch.query), ChannelBodySink(body));
+    EXPECT_EQ(result ? result->text : "", fetch.fails ? "канал обновлений не читается" : "");
+    if (fetch.fails) {
+      EXPECT_LE(body.size(), fetch.most);
+    } else {
+      EXPECT_EQ(body.size(), fetch.most);
+    }
+    EXPECT_EQ(std::memcmp(body.data(), test::Pattern(body.size()).data(), body.size()), 0);
+  }
 }
 
 TEST(HttpFetch, SinkFailureEndsTheFetchAtOnce) {

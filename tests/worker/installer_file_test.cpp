@@ -57,12 +57,25 @@ TEST_F(InstallerFileTest, CreatesTheFileEmptyInTheTemporaryFolder) {
   EXPECT_EQ(created.value().path, path_);
   EXPECT_EQ(test::FileSize(path_), 0);
 
-  // Others may read, write and delete it meanwhile.
-  HANDLE other = CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
-  EXPECT_NE(other, INVALID_HANDLE_VALUE);
-  CloseHandle(other);
+  // Others may read it meanwhile (scanners, the shell), but neither write nor
+  // delete it; a second run cannot create it again.
+  const struct {
+    DWORD access;
+    DWORD error;  // 0: opens
+  } others[] = {{GENERIC_READ, 0}, {GENERIC_WRITE, 32}, {DELETE, 32}};
+  for (const auto& [access, error] : others) {
+    SCOPED_TRACE(access);
+    HANDLE other =
+        CreateFileW(path_.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(other == INVALID_HANDLE_VALUE ? GetLastError() : 0, error);
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+  }
+  EXPECT_FALSE(DeleteFileW(path_.c_str()));
+  Result<InstallerFile> second = CreateInstallerFile();
+  ASSERT_FALSE(second.ok());
+  EXPECT_EQ(second.failure().text,
+            std::string("не записать во временную папку: ") + kSharingViolation);
 
   CloseInstallerFile(std::move(created.value()), true);
   EXPECT_TRUE(test::FileExists(path_));

@@ -11,6 +11,7 @@
 #include "tools/channel/public_key_text.h"
 #include "tools/channel/replacing_file.h"
 #include "tools/channel/signature_facts.h"
+#include "worker/channel_body.h"
 #include "worker/channel_document.h"
 
 namespace kestrova::channel {
@@ -31,18 +32,14 @@ ExitCode RunCheck(const CheckOptions& options, std::ostream& out, std::ostream& 
   const std::string publicKey = ChosenPublicKey(options.publicKey, err);
   if (publicKey.empty()) return ExitCode::kUsage;
 
-  // The channel body in memory, bounded: the program would take any length,
-  // a check must not run out of memory on an endless body.
+  // The channel body in memory, bounded as the program bounds it.
   std::string body;
-  const ChunkSink collect = [&body](std::span<const std::uint8_t> chunk, std::uint64_t,
-                                    std::uint32_t announced) -> Status {
-    if (announced > kMaxChannelBodyBytes || body.size() + chunk.size() > kMaxChannelBodyBytes) {
-      return Failure{TooLargeText()};
-    }
-    body.append(reinterpret_cast<const char*>(chunk.data()), chunk.size());
-    return kSuccess;
-  };
-  if (Status failure = CurlFetch(options.channel, collect, err)) return Refused(out, *failure);
+  if (Status failure = CurlFetch(options.channel, ChannelBodySink(body), err)) {
+    // The sink's only failure: the program's text, and why on stderr.
+    if (failure->text == kUnreadableChannelText)
+      err << "kestrova-channel: " << TooLargeText() << "\n";
+    return Refused(out, *failure);
+  }
 
   auto entry = ReadChannelDocument(body);
   std::string().swap(body);

@@ -7,9 +7,6 @@
 
 namespace kestrova::channel {
 
-// The most the channel document may be; a longer (or endless) body fails.
-inline constexpr std::uint64_t kMaxChannelBodyBytes = 4 << 20;
-
 // kestrova-channel check: what a user's run does, from the channel to the
 // verdict, with the program's reader, verifier and failure texts. The verdict
 // line goes to out, curl's messages to err, the progress bar to stderr when it

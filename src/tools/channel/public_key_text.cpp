@@ -1,5 +1,7 @@
 #include "tools/channel/public_key_text.h"
 
+#include <algorithm>
+
 #include "signature/base64_text.h"
 #include "signature/embedded_public_key.h"
 #include "signature/minisign_public_key.h"
@@ -37,6 +39,8 @@ std::string KeyIdText(const std::array<std::uint8_t, 8>& keyId) {
     text += kDigits[*byte >> 4];
     text += kDigits[*byte & 0xF];
   }
+  // minisign writes the identifier as a number: no leading zeros, "0" for 0.
+  text.erase(0, std::min(text.find_first_not_of('0'), text.size() - 1));
   return text;
 }
 

@@ -21,8 +21,9 @@ Result<std::string> PublicKeyFromLine(std::string_view keyLine);
 // not a key.
 std::string ChosenPublicKey(const std::optional<std::string>& keyLine, std::ostream& err);
 
-// The key's identifier as minisign prints it: 16 upper-case hexadecimal
-// digits, the last byte first.
+// The key's identifier as minisign writes it in a key file's comment: the
+// eight bytes as one number, last byte first, in upper-case hexadecimal
+// without leading zeros.
 std::string KeyIdText(const std::array<std::uint8_t, 8>& keyId);
 
 // The identifier of a public key given like the built-in one; empty when the
