@@ -47,8 +47,8 @@ def wine_or_windows(wine, windows):
     return (wine, windows)
 
 
-# The failure of a file that another process holds (ERROR_SHARING_VIOLATION):
-# the system's message is Wine's; Windows words it (in English) as below.
+# A file that another process holds (ERROR_SHARING_VIOLATION, 32).
+# Wine's message: "Sharing violation."; Windows' (English): the second form.
 SHARING_VIOLATION = wine_or_windows(
     "не записать во временную папку: Sharing violation. (os error 32)",
     "не записать во временную папку: The process cannot access the file because it is being "
@@ -602,7 +602,7 @@ def f2_untrusted_certificate(run):
     # timing, so it is not a repeatable case.)
     run.certificate = "untrusted.pem"
     run.serve_channel(b"never served")
-    # Wine gives 12057; Windows documents ERROR_INTERNET_INVALID_CA (12045).
+    # Wine's: 12057; Windows: ERROR_INTERNET_INVALID_CA (12045).
     failing_early(run, wine_or_windows("сервер kestrova.ai недоступен (код 12057)",
                                        "сервер kestrova.ai недоступен (код 12045)"))
     equal(run.requests(), [], "requests that reached the site")
@@ -610,9 +610,8 @@ def f2_untrusted_certificate(run):
 
 @scenario
 def f3_status_unreadable(run):
-    # A proxy that closes instead of answering CONNECT: Wine then gives a
-    # request whose status cannot be read; Windows fails the request with
-    # ERROR_HTTP_INVALID_SERVER_RESPONSE (12152).
+    # A proxy that closes instead of answering CONNECT.
+    # Wine's: a status that reads 0; Windows: ERROR_HTTP_INVALID_SERVER_RESPONSE (12152).
     run.site.connect = "close"
     failing_early(run, wine_or_windows("сервер ответил 0",
                                        "сервер kestrova.ai недоступен (код 12152)"))
@@ -632,9 +631,8 @@ def f4_reset_mid_body(run):
     run.standard(data, reset_after=MIB + 12345)
     run.start()
     equal([e[0] for e in run.site.log if e[0] == "reset"], ["reset"], "the site reset")
-    # Passed on through the tunnel at once, the reset fails the read: Wine
-    # gives ERROR_INTERNET_CONNECTION_ABORTED (12030), Windows documents
-    # ERROR_INTERNET_CONNECTION_RESET (12031).
+    # Passed on through the tunnel at once, the reset fails the read.
+    # Wine's: 12030; Windows: ERROR_INTERNET_CONNECTION_RESET (12031).
     run.expect(1, wine_or_windows("связь оборвалась (код 12030)", "связь оборвалась (код 12031)"),
                files={})
 
