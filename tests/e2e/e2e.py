@@ -97,6 +97,7 @@ class Env:
         self.dir = config["env"] if display == "xvfb" else os.path.join(config["env"], display)
         self.prefix = os.path.join(self.dir, "prefix")
         self.native_first = ()
+        self.extra_environ = {}  # more variables for every process of the prefix
 
     def environ(self):
         env = dict(os.environ)
@@ -106,6 +107,7 @@ class Env:
             # program's folder before the system folder.
             overrides += ";" + ",".join(self.native_first) + "=n,b"
         env.update(WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES=overrides)
+        env.update(self.extra_environ)
         display_file = os.path.join(self.dir, "display")
         if os.path.exists(display_file):
             env["DISPLAY"] = ":" + open(display_file).read().strip()
