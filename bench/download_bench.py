@@ -156,9 +156,7 @@ def run_setup(env, config, out, expected_size, timeout):
         os.remove(os.path.join(temp, name))
     watch = ProcessWatch(config["program"])
     started = time.monotonic()
-    result = env.wine(config["run_in_temp"], e2e.windows_path(temp), "-",
-                      e2e.windows_path(config["program"]), "--no-run", timeout=timeout,
-                      check_rc=False)
+    result = env.run_in_temp(temp, config["program"], "--no-run", timeout=timeout)
     seconds = time.monotonic() - started
     watch.stop()
     left = os.path.join(temp, e2e.FILE_NAME)
@@ -178,9 +176,7 @@ def run_baseline(env, config, baseline, out, expected_size, timeout):
     os.makedirs(temp, exist_ok=True)
     watch = ProcessWatch(baseline)
     started = time.monotonic()
-    result = env.wine(config["run_in_temp"], e2e.windows_path(temp), "-",
-                      e2e.windows_path(baseline), INSTALLER_URL, timeout=timeout,
-                      check_rc=False, output=output)
+    result = env.run_in_temp(temp, baseline, INSTALLER_URL, timeout=timeout, output=output)
     seconds = time.monotonic() - started
     watch.stop()
     with open(output, encoding="utf-8", errors="replace") as file:
@@ -227,9 +223,7 @@ def endless_channel(env, config, out, size):
     os.makedirs(temp, exist_ok=True)
     watch = ProcessWatch(config["program"])
     try:
-        result = env.wine(config["run_in_temp"], e2e.windows_path(temp), "-",
-                          e2e.windows_path(config["program"]), "--no-run", timeout=120,
-                          check_rc=False)
+        result = env.run_in_temp(temp, config["program"], "--no-run", timeout=120)
     finally:
         watch.stop()
         site.stop()

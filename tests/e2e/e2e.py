@@ -127,6 +127,13 @@ class Env:
         return subprocess.Popen(["wine", *args], env=self.environ(), stdin=subprocess.DEVNULL,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
+    def run_in_temp(self, temp, program, *args, screen="-", timeout=60, output=None):
+        """PROGRAM with ARGS, its TEMP and TMP set to the folder TEMP and
+        LF_SCREEN to SCREEN ("-": unset), by the Windows launcher of tests."""
+        return self.wine(self.config["run_in_temp"], windows_path(temp), screen,
+                         windows_path(program), *args, timeout=timeout, check_rc=False,
+                         output=output)
+
     def reg_add(self, key, name, kind, value):
         self.wine("reg", "add", key, "/v", name, "/t", kind, "/d", value, "/f")
 
@@ -380,9 +387,7 @@ class Run:
             helper.start()
         started = time.time()
         try:
-            result = self.env.wine(self.env.config["run_in_temp"], windows_path(self.temp), screen,
-                                   windows_path(path), *args, timeout=60,
-                                   check_rc=False)
+            result = self.env.run_in_temp(self.temp, path, *args, screen=screen)
             self.exit_code = result.returncode
         except subprocess.TimeoutExpired:
             # The program hangs (a box nobody answers, say): end everything
@@ -562,15 +567,22 @@ def signed_program(run):
     equal(run.requests(), [CHANNEL_PATH, INSTALLER_PATH], "requests")
 
 
+def wait_for_start_marker(run):
+    """The name of the file that the test installer writes beside itself when
+    the shell has started it; waits up to 15 s for it."""
+    marker = FILE_NAME + ".started"
+    deadline = time.time() + 15
+    while time.time() < deadline and marker not in os.listdir(run.temp):
+        time.sleep(0.2)
+    return marker
+
+
 @scenario
 def success_runs_installer(run):
     data = installer_bytes(run.env)
     run.standard(data)
     run.start()
-    marker = FILE_NAME + ".started"
-    deadline = time.time() + 15
-    while time.time() < deadline and marker not in os.listdir(run.temp):
-        time.sleep(0.2)
+    marker = wait_for_start_marker(run)
     run.expect(0, None, files={FILE_NAME: data, marker: None})
     with open(os.path.join(run.temp, marker), encoding="utf-8") as file:
         started_as = file.read().split("\n")[0]
@@ -783,22 +795,17 @@ def second_run_meanwhile(args):
             while time.time() < deadline and not (os.path.exists(target)
                                                   and os.path.getsize(target) > 0):
                 time.sleep(0.05)
-            second["exit"] = run.env.wine(
-                run.env.config["run_in_temp"], windows_path(run.temp), "-",
-                windows_path(run.env.config["program"]), timeout=40, check_rc=False,
+            second["exit"] = run.env.run_in_temp(
+                run.temp, run.env.config["program"], timeout=40,
                 output=os.path.join(run.dir, "second-run.txt")).returncode
 
         run.start(args=args, during=start_second)
         equal((run.exit_code, second.get("exit")), (0, 1), "exit codes of the first and second run")
         run.expect_box(SHARING_VIOLATION)
         equal(run.requests(), [CHANNEL_PATH, INSTALLER_PATH, CHANNEL_PATH], "requests")
-        marker = FILE_NAME + ".started"
-        if not args:
-            deadline = time.time() + 15
-            while time.time() < deadline and marker not in os.listdir(run.temp):
-                time.sleep(0.2)
+        started = [] if args else [wait_for_start_marker(run)]
         files = run.files()
-        equal(sorted(files), sorted([FILE_NAME] + ([] if args else [marker])),
+        equal(sorted(files), sorted([FILE_NAME] + started),
               "files in the temporary folder")
         check(files[FILE_NAME] == data, "the first run's installer differs from the served one")
     two_runs.__name__ = "second_run_meanwhile" + ("_no_run" if args else "_runs_installer")
