@@ -27,6 +27,11 @@ class SignatureVerifier {
   // the two-line public-key file.
   static Result<SignatureVerifier> Create(std::string_view signatureText,
                                           std::string_view publicKeyBase64);
+  // The same for data whose bytes so far were hashed into `hashed` already
+  // (BLAKE2b-512, as Update hashes them): the verification goes on from there.
+  static Result<SignatureVerifier> Resume(std::string_view signatureText,
+                                          std::string_view publicKeyBase64,
+                                          const crypto_generichash_state& hashed);
 
   SignatureVerifier(SignatureVerifier&&) noexcept = default;
   SignatureVerifier& operator=(SignatureVerifier&&) noexcept = default;

@@ -70,6 +70,50 @@ Result<Command> ParseCheck(std::span<const std::string_view> arguments) {
   return Command{std::move(options)};
 }
 
+Result<TokenOptions> TakeToken(OptionValues& values, std::string_view command) {
+  TokenOptions token;
+  for (auto [name, field] :
+       {std::pair{"--pkcs11-module", &token.module}, std::pair{"--key", &token.keyUri}}) {
+    auto value = Take(values, name);
+    if (!value) return Failure{std::string(command) + " needs " + name};
+    *field = std::move(*value);
+  }
+  return token;
+}
+
+Result<Command> ParsePublicKey(std::span<const std::string_view> arguments) {
+  static constexpr std::string_view kKnown[] = {"--pkcs11-module", "--key", "--out"};
+  auto values = ReadOptions(arguments, kKnown);
+  if (!values.ok()) return values.failure();
+  auto token = TakeToken(values.value(), "public-key");
+  if (!token.ok()) return token.failure();
+  return Command{PublicKeyOptions{std::move(token.value()), Take(values.value(), "--out")}};
+}
+
+Result<Command> ParseSign(std::span<const std::string_view> arguments) {
+  static constexpr std::string_view kKnown[] = {"--installer",  "--pkcs11-module",
+                                                "--key",        "--signature",
+                                                "--public-key", "--trusted-comment"};
+  auto values = ReadOptions(arguments, kKnown);
+  if (!values.ok()) return values.failure();
+  SignOptions options;
+  auto installer = Take(values.value(), "--installer");
+  if (!installer) return Failure{"sign needs --installer"};
+  options.installer = std::move(*installer);
+  auto token = TakeToken(values.value(), "sign");
+  if (!token.ok()) return token.failure();
+  options.token = std::move(token.value());
+  options.signature = Take(values.value(), "--signature").value_or(options.installer + ".minisig");
+  options.trustedComment = Take(values.value(), "--trusted-comment");
+  // The comment is one line of the signature file.
+  if (options.trustedComment &&
+      options.trustedComment->find_first_of("\r\n") != std::string::npos) {
+    return Failure{"--trusted-comment must be one line"};
+  }
+  options.publicKey = Take(values.value(), "--public-key");
+  return Command{std::move(options)};
+}
+
 }  // namespace
 
 Result<Command> ParseCommandLine(std::span<const std::string_view> arguments) {
@@ -82,6 +126,8 @@ Result<Command> ParseCommandLine(std::span<const std::string_view> arguments) {
   if (command == "help") return Command{HelpRequest{}};
   if (command == "make") return ParseMake(rest);
   if (command == "check") return ParseCheck(rest);
+  if (command == "public-key") return ParsePublicKey(rest);
+  if (command == "sign") return ParseSign(rest);
   return Failure{"unknown command " + std::string(command)};
 }
 
@@ -90,6 +136,10 @@ std::string HelpText() {
   kestrova-channel make --installer FILE --signature FILE.minisig --url URL
                         [--channel latest.json] [--public-key KEY]
   kestrova-channel check [--channel URL] [--public-key KEY] [--keep FILE]
+  kestrova-channel public-key --pkcs11-module MODULE --key URI [--out FILE.pub]
+  kestrova-channel sign --installer FILE --pkcs11-module MODULE --key URI
+                        [--signature FILE.minisig] [--trusted-comment TEXT]
+                        [--public-key KEY]
   kestrova-channel --help
 
 Makes and watches the update channel of Kestrova AI with the setup program's
@@ -111,6 +161,28 @@ check  does what a user's run does: fetches the channel, by default the
        program's verdict. Nothing is written, except with --keep FILE: the
        verified installer, renamed into place only after it verified.
 
+public-key
+       prints the update key held on a PKCS#11 token as minisign writes a
+       .pub file: "untrusted comment: minisign public key ID" and the key
+       line, which -DKESTROVA_PUBLIC_KEY=, --public-key and minisign -P take.
+       The key ID is the key's CKA_ID (8 bytes). --out writes the file
+       instead, beside it first and then renamed over it.
+sign   signs FILE with the token's key as minisign -S does (prehashed): the
+       file is hashed here (BLAKE2b-512), the token signs the digest and then
+       that signature with the trusted comment (CKM_EDDSA). The comment is
+       minisign's "timestamp:SECONDS<TAB>file:NAME<TAB>hashed" unless given.
+       The signature (default FILE.minisig) is checked with the program's
+       verifier against its key (or KEY) before it is renamed into place; a
+       token key that is not the program's key is refused.
+
+--pkcs11-module MODULE  the token's PKCS#11 module (a .so file).
+--key URI         the private key's PKCS#11 URI (RFC 7512), for instance
+                  'pkcs11:token=Kestrova;object=kestrova-update;type=private';
+                  exactly one token and one private key must match.
+The PIN comes from the file that the URI's pin-source names, else from the
+environment variable KESTROVA_SIGN_PIN, never from the command line; a token
+with a PIN pad asks for it there.
+
 --public-key KEY  a minisign public key line ("RW..."), as minisign -P takes
                   it; without it, the key built into the program.
 
@@ -119,16 +191,22 @@ HTTP(S) goes through libcurl: the system's CA store, or CURL_CA_BUNDLE
 
 Output: one verdict line on stdout. On success, make prints "written: "
 and check "verified: " with the url, the size, the key id and the trusted
-comment; on a refusal, the program's own failure text (for make's address
+comment, sign "signed: " with the signature file, the installer, its size,
+the key id and the trusted comment; on a refusal, the program's own failure text (for make's address
 check, "the installer's address is not https"). Explanations (what is
 wrong, the minisign command that makes a right signature, curl's message) go
 to stderr, as does the progress bar, drawn only when stderr is a terminal.
 
 Exit codes:
-  0  make wrote the channel / check verified the installer
-  1  refused: the setup program would fail; stdout has its failure text
+  0  make wrote the channel / check verified the installer / public-key
+     printed or wrote the key / sign wrote the signature
+  1  refused: the setup program would fail (for sign: the token's key is not
+     the program's); stdout has its failure text
   2  wrong command line
   3  a local file cannot be read, merged into or written (stderr says which)
+  4  the token cannot be used: its module, no or several matching tokens or
+     keys, a key that is not Ed25519 or whose ID is not 8 bytes, a wrong or
+     locked PIN, no CKM_EDDSA, a failed signature (stderr says what it found)
 )";
 }
 

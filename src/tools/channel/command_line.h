@@ -27,17 +27,40 @@ struct CheckOptions {
   std::optional<std::string> keep;
 };
 
+// The update key on a PKCS#11 token: its module and the key's URI.
+struct TokenOptions {
+  std::string module;
+  std::string keyUri;
+};
+
+// kestrova-channel public-key --pkcs11-module MODULE --key URI [--out FILE.pub]
+struct PublicKeyOptions {
+  TokenOptions token;
+  std::optional<std::string> out;
+};
+
+// kestrova-channel sign --installer FILE --pkcs11-module MODULE --key URI
+//                       [--signature FILE.minisig] [--trusted-comment TEXT]
+//                       [--public-key KEY]
+struct SignOptions {
+  std::string installer;
+  TokenOptions token;
+  std::string signature;  // FILE.minisig unless given
+  std::optional<std::string> trustedComment;
+  std::optional<std::string> publicKey;
+};
+
 // kestrova-channel --help (or help, or -h)
 struct HelpRequest {};
 
-using Command = std::variant<MakeOptions, CheckOptions, HelpRequest>;
+using Command = std::variant<MakeOptions, CheckOptions, PublicKeyOptions, SignOptions, HelpRequest>;
 
 // The command that the arguments after the program's name ask for. Options
 // take their value as the next argument or after "=". A failure's text says
 // what is wrong with the command line.
 Result<Command> ParseCommandLine(std::span<const std::string_view> arguments);
 
-// The help text: both commands, their options, the output and the exit codes.
+// The help text: the commands, their options, the output and the exit codes.
 std::string HelpText();
 
 }  // namespace kestrova::channel

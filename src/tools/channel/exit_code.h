@@ -8,6 +8,7 @@ enum class ExitCode : int {
   kRefused = 1,    // the program would fail: its failure text is the verdict
   kUsage = 2,      // the command line is wrong
   kLocalFile = 3,  // a local file cannot be read, merged into or written
+  kToken = 4,      // the token cannot be used (module, token, key, PIN, signing)
 };
 
 }  // namespace kestrova::channel

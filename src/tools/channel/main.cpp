@@ -11,6 +11,8 @@
 #include "tools/channel/check_channel.h"
 #include "tools/channel/command_line.h"
 #include "tools/channel/make_channel.h"
+#include "tools/channel/sign_installer.h"
+#include "tools/channel/token_command.h"
 
 namespace {
 
@@ -20,6 +22,12 @@ struct RunCommand {
   }
   int operator()(const kestrova::channel::CheckOptions& options) const {
     return static_cast<int>(kestrova::channel::RunCheck(options, std::cout, std::cerr));
+  }
+  int operator()(const kestrova::channel::PublicKeyOptions& options) const {
+    return static_cast<int>(kestrova::channel::RunPublicKey(options, std::cout, std::cerr));
+  }
+  int operator()(const kestrova::channel::SignOptions& options) const {
+    return static_cast<int>(kestrova::channel::RunSign(options, std::cout, std::cerr));
   }
   int operator()(const kestrova::channel::HelpRequest&) const {
     std::cout << kestrova::channel::HelpText();
