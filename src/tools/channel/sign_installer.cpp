@@ -31,8 +31,7 @@ Result<PrehashedSignature> SignDigest(const TokenKey& key, const FileDigest& fil
   auto signature = key.Sign(file.digest);
   if (!signature.ok()) return signature.failure();
   parts.signature = signature.value();
-  std::string global(reinterpret_cast<const char*>(parts.signature.data()),
-                     parts.signature.size());
+  std::string global(reinterpret_cast<const char*>(parts.signature.data()), parts.signature.size());
   global += parts.trustedComment;
   auto globalSignature =
       key.Sign({reinterpret_cast<const std::uint8_t*>(global.data()), global.size()});
@@ -64,10 +63,9 @@ ExitCode RunSign(const SignOptions& options, std::ostream& out, std::ostream& er
 
   auto file = DigestFile(options.installer);
   if (!file.ok()) return Problem(err, ExitCode::kLocalFile, file.failure().text);
-  auto parts = SignDigest(
-      *key, file.value(),
-      options.trustedComment.value_or(DefaultTrustedComment(
-          static_cast<std::uint64_t>(std::time(nullptr)), options.installer)));
+  auto parts = SignDigest(*key, file.value(),
+                          options.trustedComment.value_or(DefaultTrustedComment(
+                              static_cast<std::uint64_t>(std::time(nullptr)), options.installer)));
   if (!parts.ok()) return Problem(err, ExitCode::kToken, parts.failure().text);
 
   auto signatureFile = ReplacingFile::Create(options.signature);
@@ -95,9 +93,8 @@ ExitCode RunSign(const SignOptions& options, std::ostream& out, std::ostream& er
   if (Status committed = signatureFile.value().Commit()) {
     return Problem(err, ExitCode::kLocalFile, committed->text);
   }
-  out << "signed: " << options.signature << ": " << options.installer << ", "
-      << file.value().size << " bytes, key " << tokenId
-      << ", trusted comment: " << parts.value().trustedComment << "\n";
+  out << "signed: " << options.signature << ": " << options.installer << ", " << file.value().size
+      << " bytes, key " << tokenId << ", trusted comment: " << parts.value().trustedComment << "\n";
   return ExitCode::kDone;
 }
 

@@ -20,8 +20,8 @@ constexpr std::uint64_t kMaxPinBytes = 256;
 
 // The two ways a key's parameters name edwards25519: the printable string
 // that PKCS#11 3.0 uses, and the curve's object identifier 1.3.101.112.
-constexpr std::uint8_t kEdwards25519Name[] = {0x13, 0x0C, 'e', 'd', 'w', 'a', 'r', 'd',
-                                              's',  '2',  '5', '5', '1', '9'};
+constexpr std::uint8_t kEdwards25519Name[] = {0x13, 0x0C, 'e', 'd', 'w', 'a', 'r',
+                                              'd',  's',  '2', '5', '5', '1', '9'};
 constexpr std::uint8_t kEd25519Oid[] = {0x06, 0x03, 0x2B, 0x65, 0x70};
 
 std::string Hex(std::span<const std::uint8_t> bytes) {
@@ -157,8 +157,8 @@ struct TokenKey::Session {
     const CK_RV rv =
         protectedPath
             ? module->C_Login(handle, user, nullptr, 0)
-            : module->C_Login(handle, user, reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(
-                                                pin.data())),
+            : module->C_Login(handle, user,
+                              reinterpret_cast<CK_UTF8CHAR*>(const_cast<char*>(pin.data())),
                               pin.size());
     if (rv == CKR_OK || (rv == CKR_USER_ALREADY_LOGGED_IN && user == CKU_USER)) return kSuccess;
     if (rv == CKR_PIN_INCORRECT) return Failure{"token " + token + ": wrong PIN"};
