@@ -5,8 +5,9 @@ which gives the ports in KESTROVA_TEST_HTTPS_PORT (test CA; it also serves
 the program's channel path from WORK/default-channel.json, as the https
 proxy of one case) and KESTROVA_TEST_UNTRUSTED_PORT (another CA).
 
-  channel_tool_test.py --tool PATH --certs DIR --work DIR
+  channel_tool_test.py --tool PATH --certs DIR --work DIR --make-token SCRIPT
 
+The token commands run on a SoftHSM2 token that SCRIPT makes (token_cases.py).
 Every case checks the exit code and the exact verdict line on stdout, and
 make's refusals that the channel file stayed byte for byte as it was.
 """
@@ -21,6 +22,10 @@ import subprocess
 import sys
 import urllib.parse
 
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from token_cases import token_cases  # noqa: E402
+
 COMMENT = "Kestrova AI 1.0.0 — установщик для Windows x86-64"
 INSTALLER_SIZE = 300007  # not a whole number of hash blocks
 
@@ -34,6 +39,8 @@ INCOMPLETE = "файл скачался не целиком"
 
 
 class Run:
+    comment = COMMENT
+
     def __init__(self, args):
         self.tool = args.tool
         self.work = args.work
@@ -288,12 +295,15 @@ def main():
     parser.add_argument("--tool", required=True)
     parser.add_argument("--certs", required=True)
     parser.add_argument("--work", required=True)
-    run = Run(parser.parse_args())
+    parser.add_argument("--make-token", required=True)
+    args = parser.parse_args()
+    run = Run(args)
     run.prepare()
     run.usage_cases()
     run.make_cases()
     run.check_cases()
     run.default_channel_case()
+    token_cases(run, args.make_token)
     print(f"{run.count - len(run.failures)} passed, {len(run.failures)} failed")
     return 1 if run.failures else 0
 

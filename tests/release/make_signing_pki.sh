@@ -20,6 +20,7 @@
 # Every certificate is valid for ten years from its making; an existing set
 # is kept.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 out=${1:?usage: make_signing_pki.sh OUTDIR}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
@@ -33,7 +34,6 @@ umask 077
 password=kestrova-test-password
 pin=24680
 printf '%s' "$password" >p12-password
-printf '%s' "$pin" >token-pin
 
 openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 3650 \
   -subj "/O=Kestrova Test/CN=Kestrova Test Signing CA" -keyout "$work/ca.key" -out ca.pem \
@@ -97,12 +97,10 @@ CNF
 echo 01 >tsa-serial
 
 # The token: its own configuration and folder, the signer's key imported.
-rm -rf tokens
-mkdir -p tokens
-printf 'directories.tokendir = %s/tokens\nobjectstore.backend = file\nlog.level = ERROR\n' \
-  "$out" >softhsm2.conf
+rm -rf tokens token-pin
+"$here/../tools/make_test_token.sh" "$out" kestrova-test "$pin"
+mv kestrova-test.pin token-pin
 export SOFTHSM2_CONF=$out/softhsm2.conf
-softhsm2-util --init-token --free --label kestrova-test --so-pin 13579 --pin "$pin" >/dev/null
 softhsm2-util --import "$work/signer.key" --token kestrova-test --label signer --id 01 \
   --pin "$pin" >/dev/null
 touch complete
