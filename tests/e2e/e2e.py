@@ -590,6 +590,36 @@ def success_runs_installer(run):
 
 
 @scenario
+def token_signed_installer(run):
+    """The update key on a token: the program built with the key line that
+    kestrova-channel public-key read from the SoftHSM2 token downloads an
+    installer that kestrova-channel sign signed there, and starts it."""
+    config = run.env.config
+    token = config["token"]
+    with open(os.path.join(config["keys"], "token.pub"), encoding="ascii") as pub:
+        key_line = pub.read().splitlines()[1]
+    with open(os.path.join(token, "kestrova-e2e.pin"), encoding="ascii") as pin:
+        env = dict(os.environ, SOFTHSM2_CONF=os.path.join(token, "softhsm2.conf"),
+                   KESTROVA_SIGN_PIN=pin.read())
+    data = installer_bytes(run.env)
+    installer = os.path.join(run.work, "KestrovaAI-install.exe")
+    with open(installer, "wb") as file:
+        file.write(data)
+    signed = subprocess.run([config["channel_tool"], "sign", "--installer", installer,
+                             "--pkcs11-module", config["softhsm_module"], "--key",
+                             config["token_uri"], "--public-key", key_line,
+                             "--trusted-comment", "Kestrova AI 1.4.2"],
+                            env=env, capture_output=True, text=True, timeout=60)
+    equal(signed.returncode, 0, "kestrova-channel sign's exit code (%s)" % signed.stderr.strip())
+    with open(installer + ".minisig", "rb") as file:
+        run.standard(data, signature=run.b64(file.read()))
+    run.program = config["program_token"]
+    run.start()
+    marker = wait_for_start_marker(run)
+    run.expect(0, None, files={FILE_NAME: data, marker: None})
+
+
+@scenario
 def earlier_file_kept_on_early_failure(run):
     earlier = b"an installer of an earlier run"
     run.put_file(FILE_NAME, earlier)
