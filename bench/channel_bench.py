@@ -1,6 +1,9 @@
 """kestrova-channel check benchmark: peak resident memory for a 16 MiB and a
 1 GiB installer, and the 1 GiB throughput against `curl -o /dev/null` of the
-same URL, run alternately in one run.
+same URL, run alternately in one run. Then kestrova-channel sign with a key on
+a SoftHSM2 token (tests/tools/make_test_token.sh, the key made by pkcs11-tool)
+against `minisign -S` of the same 1 GiB file, run alternately, and the peak
+memory of sign for both sizes.
 
   channel_bench.py --tool PATH --out DIR [--runs N] [--json FILE]
 
@@ -27,6 +30,9 @@ ROOT = os.path.dirname(HERE)
 PYTHON = "/usr/bin/python3"
 SERVER = os.path.join(ROOT, "tests", "tools", "http_test_server.py")
 MAKE_CERTS = os.path.join(ROOT, "tests", "tools", "make_test_certs.sh")
+MAKE_TOKEN = os.path.join(ROOT, "tests", "tools", "make_test_token.sh")
+SOFTHSM = "/usr/lib/softhsm/libsofthsm2.so"
+TOKEN_URI = "pkcs11:token=kestrova-bench;object=kestrova-update;type=private"
 MIB = 1 << 20
 GIB = 1 << 30
 
@@ -62,6 +68,47 @@ def peak_rss(command, env):
     if os.waitstatus_to_exitcode(status) != 0:
         sys.exit(f"channel_bench: {command[0]} failed")
     return usage.ru_maxrss
+
+
+def sign_bench(tool, out, key, installers, runs, env):
+    """Times of sign against minisign -S on the 1 GiB file, alternately, and
+    sign's peak memory for each size."""
+    token = os.path.join(out, "token")
+    if not os.path.exists(os.path.join(token, "kestrova-bench.pin")):
+        subprocess.run([MAKE_TOKEN, token, "kestrova-bench"], check=True)
+        with open(os.path.join(token, "kestrova-bench.pin"), encoding="ascii") as pin:
+            subprocess.run(["pkcs11-tool", "--module", SOFTHSM, "--token-label", "kestrova-bench",
+                            "--login", "--pin", pin.read(), "--keypairgen", "--key-type",
+                            "EC:edwards25519", "--id", os.urandom(8).hex(), "--label",
+                            "kestrova-update"], check=True, stdout=subprocess.DEVNULL,
+                           env=dict(env, SOFTHSM2_CONF=os.path.join(token, "softhsm2.conf")))
+    with open(os.path.join(token, "kestrova-bench.pin"), encoding="ascii") as pin:
+        env = dict(env, SOFTHSM2_CONF=os.path.join(token, "softhsm2.conf"),
+                   KESTROVA_SIGN_PIN=pin.read())
+    _, _, pub = run_measured([tool, "public-key", "--pkcs11-module", SOFTHSM, "--key", TOKEN_URI],
+                             env)
+    token_line = pub.splitlines()[1]
+
+    def sign(installer):
+        return [tool, "sign", "--installer", installer, "--pkcs11-module", SOFTHSM, "--key",
+                TOKEN_URI, "--signature", os.path.join(out, "token.minisig"),
+                "--trusted-comment", "Kestrova AI benchmark", "--public-key", token_line]
+
+    rss = {label: max(peak_rss(sign(path), env) for _ in range(3))
+           for label, path in installers.items()}
+    minisign = ["/usr/bin/minisign", "-S", "-s", key, "-m", installers["1GiB"], "-x",
+                os.path.join(out, "minisign.minisig"), "-t", "Kestrova AI benchmark"]
+    times = {"minisign": [], "sign": []}
+    cpu = {"minisign": [], "sign": []}
+    for _ in range(runs):
+        for name, command in (("minisign", minisign), ("sign", sign(installers["1GiB"]))):
+            seconds, cpu_seconds, _ = run_measured(command, env)
+            times[name].append(seconds)
+            cpu[name].append(cpu_seconds)
+    medians = {name: statistics.median(values) for name, values in times.items()}
+    return {"sign_peak_rss_kib": rss, "sign_seconds": times, "sign_cpu_seconds": cpu,
+            "sign_median_seconds": medians,
+            "ratio_sign_to_minisign": medians["sign"] / medians["minisign"]}
 
 
 def main():
@@ -140,6 +187,9 @@ def main():
     finally:
         server.terminate()
         server.wait(timeout=10)
+    signing = sign_bench(args.tool, out, key, {
+        label: os.path.join(out, f"installer-{label}.bin") for label in channels},
+        args.runs, env)
 
     medians = {name: statistics.median(values) for name, values in times.items()}
     rates = {name: size / seconds / MIB for name, seconds in medians.items()}
@@ -153,6 +203,7 @@ def main():
         "median_cpu_seconds": {name: statistics.median(values) for name, values in cpu.items()},
         "median_mib_per_s": rates,
         "ratio_check_to_curl": rates["check"] / rates["curl"],
+        **signing,
     }
     print(f"memory: peak RSS 16 MiB {rss['16MiB']} KiB, 1 GiB {rss['1GiB']} KiB, "
           f"difference {rss['1GiB'] - rss['16MiB']} KiB (goal < 1024)")
@@ -163,6 +214,13 @@ def main():
           f"{result['median_cpu_seconds']['check']:.2f}, curl "
           f"{result['median_cpu_seconds']['curl']:.2f}")
     print("seconds: " + json.dumps(times))
+    sign_rss = signing["sign_peak_rss_kib"]
+    sign_medians = signing["sign_median_seconds"]
+    print(f"sign: 1 GiB in {sign_medians['sign']:.2f} s, minisign -S "
+          f"{sign_medians['minisign']:.2f} s, ratio {signing['ratio_sign_to_minisign']:.3f} "
+          f"(goal <= 1.1); median of {args.runs} runs each, alternately")
+    print(f"sign memory: peak RSS 16 MiB {sign_rss['16MiB']} KiB, 1 GiB {sign_rss['1GiB']} KiB")
+    print("sign seconds: " + json.dumps(signing["sign_seconds"]))
     print(f"load average after the runs: {result['load_average']}")
     if args.json:
         with open(args.json, "w", encoding="utf-8") as file:
