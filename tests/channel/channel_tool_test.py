@@ -189,7 +189,8 @@ class Run:
         before = self.read("merge.json")
         refusals = [
             ("legacy signature", "inst.bin", "legacy.minisig", url, 1, LEGACY, "minisign -S"),
-            ("other key", "inst.bin", "other.minisig", url, 1, WRONG_KEY, "minisign -S"),
+            ("other key", "inst.bin", "other.minisig", url, 1, WRONG_KEY,
+             "kestrova-channel sign --installer"),
             ("file does not match", "altered.bin", "inst.minisig", url, 1, MISMATCH,
              "minisign -S"),
             ("unreadable signature file", "inst.bin", "garbage.minisig", url, 1,
@@ -280,7 +281,8 @@ class Run:
         self.report("help names the program's channel address and the exit codes",
                     [] if result.returncode == 0 and
                     "https://kestrova.ai/updates/kestrova-desk/latest.json" in result.stdout and
-                    "Exit codes:" in result.stdout else [f"help {result.stdout!r}"])
+                    "Exit codes:" in result.stdout and "  4  the token cannot be used" in
+                    result.stdout else [f"help {result.stdout!r}"])
         for case, arguments in (("no command", []), ("unknown option", ["check", "--nope"]),
                                 ("make without --url", ["make", "--installer", "a",
                                                         "--signature", "b"]),

@@ -164,9 +164,10 @@ check  does what a user's run does: fetches the channel, by default the
 public-key
        prints the update key held on a PKCS#11 token as minisign writes a
        .pub file: "untrusted comment: minisign public key ID" and the key
-       line, which -DKESTROVA_PUBLIC_KEY=, --public-key and minisign -P take.
-       The key ID is the key's CKA_ID (8 bytes). --out writes the file
-       instead, beside it first and then renamed over it.
+       line, which --public-key and minisign -P take (the whole file in
+       Base64 is what -DKESTROVA_PUBLIC_KEY= takes). The key ID is the key's
+       CKA_ID (8 bytes). --out writes the file instead, beside it first and
+       then renamed over it.
 sign   signs FILE with the token's key as minisign -S does (prehashed): the
        file is hashed here (BLAKE2b-512), the token signs the digest and then
        that signature with the trusted comment (CKM_EDDSA). The comment is
@@ -192,10 +193,12 @@ HTTP(S) goes through libcurl: the system's CA store, or CURL_CA_BUNDLE
 Output: one verdict line on stdout. On success, make prints "written: "
 and check "verified: " with the url, the size, the key id and the trusted
 comment, sign "signed: " with the signature file, the installer, its size,
-the key id and the trusted comment; on a refusal, the program's own failure text (for make's address
-check, "the installer's address is not https"). Explanations (what is
-wrong, the minisign command that makes a right signature, curl's message) go
-to stderr, as does the progress bar, drawn only when stderr is a terminal.
+the key id and the trusted comment, public-key with --out "written: " with
+the file, the key id and the key line; on a refusal, the program's own
+failure text (for make's address check, "the installer's address is not
+https"). Explanations (what is wrong, the commands that make a right
+signature, what the token holds, curl's message) go to stderr, as does the
+progress bar, drawn only when stderr is a terminal.
 
 Exit codes:
   0  make wrote the channel / check verified the installer / public-key

@@ -10,7 +10,11 @@ namespace {
 std::string SignCommand(const SigningFacts& facts) {
   return "  minisign -S -s <secret key of " + facts.keyId + "> -m " +
          ShellWord(facts.installerPath) + " -x " + ShellWord(facts.signaturePath) +
-         " -t '<trusted comment>'\n";
+         " -t '<trusted comment>'\n"
+         "or, with the key on a token:\n"
+         "  kestrova-channel sign --installer " +
+         ShellWord(facts.installerPath) + " --signature " + ShellWord(facts.signaturePath) +
+         " --pkcs11-module <module> --key '<PKCS#11 URI of " + facts.keyId + ">'\n";
 }
 
 }  // namespace
