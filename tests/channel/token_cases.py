@@ -73,12 +73,14 @@ class Token:
 
 
 def public_key_cases(run, token):
+    expected_files = {}
     for label in ("kestrova-update", "leading-zero"):
         uri = f"pkcs11:token={TOKEN};object={label};type=private"
         result = token.tool("public-key", "--pkcs11-module", SOFTHSM, "--key", uri)
         number = bytes.fromhex(token.ids[label])[::-1]
         line = base64.b64encode(b"Ed" + number + token.public_point(label)).decode()
         expected = f"untrusted comment: minisign public key {printed_id(token.ids[label])}\n{line}\n"
+        expected_files[label] = expected
         run.report(f"public-key: {label}: the token's key and its CKA_ID",
                    [] if (result.returncode, result.stdout) == (0, expected)
                    else [f"exit {result.returncode}, stdout {result.stdout!r}, "
@@ -90,6 +92,8 @@ def public_key_cases(run, token):
     token.key_line = token.pub.splitlines()[1]
     run.expect("public-key --out", result, 0,
                f"written: {pub}: key {printed_id(token.ids['kestrova-update'])}, {token.key_line}")
+    run.report("public-key --out: the file", [] if token.pub == expected_files["kestrova-update"]
+               else [f"file {token.pub!r}"])
 
 
 def minisign_verifies(run, signature, comment):
