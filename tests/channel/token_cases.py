@@ -68,8 +68,9 @@ class Token:
                               capture_output=True, text=True, timeout=120)
 
     def sign(self, *extra, key=KEY_URI, module=SOFTHSM, **extra_env):
-        return self.tool("sign", "--installer", self.run.path("inst.bin"), "--pkcs11-module",
-                         module, "--key", key, *extra, **extra_env)
+        installer = [] if "--installer" in extra else ["--installer", self.run.path("inst.bin")]
+        return self.tool("sign", *installer, "--pkcs11-module", module, "--key", key, *extra,
+                         **extra_env)
 
 
 def public_key_cases(run, token):
@@ -171,6 +172,8 @@ def sign_cases(run, token):
          f"token {TOKEN} needs its PIN: put it in KESTROVA_SIGN_PIN"),
         ("no CKM_EDDSA", [], {}, "pkcs11:token=System%20Trust", TRUST_MODULE, 4,
          "token System Trust has no CKM_EDDSA: it cannot make Ed25519 signatures"),
+        ("installer missing", ["--installer", run.path("missing.bin")], {}, KEY_URI, SOFTHSM, 3,
+         f"{run.path('missing.bin')}: No such file or directory"),
         ("PIN in the URI", [], {}, KEY_URI + "?pin-value=1", SOFTHSM, 2,
          "the PIN never goes on a command line"),
         ("comment of two lines", ["--trusted-comment", "a\nb"], {}, KEY_URI, SOFTHSM, 2,

@@ -1,5 +1,6 @@
 #include "tools/channel/sign_installer.h"
 
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -46,6 +47,11 @@ ExitCode RunSign(const SignOptions& options, std::ostream& out, std::ostream& er
   const std::string publicKey = ChosenPublicKey(options.publicKey, err);
   if (publicKey.empty()) return ExitCode::kUsage;
   const std::string expectedId = KeyIdOfPublicKey(publicKey);
+
+  // An installer that cannot be read costs no PIN.
+  if (FileOwner installer(std::fopen(options.installer.c_str(), "rb")); !installer) {
+    return Problem(err, ExitCode::kLocalFile, FileFailure(options.installer).text);
+  }
 
   ExitCode refusal = ExitCode::kToken;
   auto key = OpenCommandKey(options.token, err, refusal);
