@@ -37,6 +37,8 @@ PROGRAM = "KestrovaAI-setup.exe"
 UNSIGNED = "KestrovaAI-setup-unsigned.exe"
 INFO = "BUILD-INFO.txt"
 SUMS = "SHA256SUMS"
+NOTICES = "THIRD-PARTY-NOTICES.txt"
+SBOM = "KestrovaAI-setup.cdx.json"
 TOKEN_KEY = "pkcs11:token=kestrova-test;object=signer;type=private"
 SOFTHSM_MODULE = "/usr/lib/softhsm/libsofthsm2.so"
 TRUST_E_BAD_DIGEST = 0x80096010
@@ -160,12 +162,13 @@ def expect_signed(suite, case, result, authority):
     that verifies against the test CA with a verified timestamp."""
     out = suite.out(case)
     equal(result.returncode, 0, "exit code (stderr: %s)" % result.stderr.strip())
-    equal(sorted(os.listdir(out)), sorted([PROGRAM, UNSIGNED, INFO, SUMS]), "files written")
+    equal(sorted(os.listdir(out)), sorted([PROGRAM, UNSIGNED, INFO, NOTICES, SBOM, SUMS]),
+          "files written")
     sums = subprocess.run(["sha256sum", "--check", "--strict", SUMS], cwd=out,
                           capture_output=True)
     equal(sums.returncode, 0, "sha256sum --check in %s" % out)
     equal(sorted(line.split()[1] for line in read(os.path.join(out, SUMS)).decode().splitlines()),
-          sorted([PROGRAM, UNSIGNED, INFO]), "files in SHA256SUMS")
+          sorted([PROGRAM, UNSIGNED, INFO, NOTICES, SBOM]), "files in SHA256SUMS")
     check(os.path.join(out, PROGRAM) in result.stdout or out in result.stdout,
           "the output does not say where the files are: %r" % result.stdout)
     code, report = suite.osslsigncode_verify(os.path.join(out, PROGRAM))
@@ -217,7 +220,7 @@ def no_key(suite, authority):
     result = suite.release("no_key", [])
     equal(result.returncode, 5, "exit code (stderr: %s)" % result.stderr.strip())
     check("UNSIGNED" in result.stderr, "stderr does not say UNSIGNED: %r" % result.stderr)
-    equal(sorted(os.listdir(suite.out("no_key"))), sorted([UNSIGNED, INFO, SUMS]),
+    equal(sorted(os.listdir(suite.out("no_key"))), sorted([UNSIGNED, INFO, NOTICES, SBOM, SUMS]),
           "files written")
 
 
@@ -227,7 +230,7 @@ def unsigned_asked(suite, authority):
     equal(result.returncode, 0, "exit code (stderr: %s)" % result.stderr.strip())
     check("UNSIGNED" in result.stdout, "output does not say UNSIGNED: %r" % result.stdout)
     out = suite.out("unsigned_asked")
-    equal(sorted(os.listdir(out)), sorted([UNSIGNED, INFO, SUMS]), "files written")
+    equal(sorted(os.listdir(out)), sorted([UNSIGNED, INFO, NOTICES, SBOM, SUMS]), "files written")
     equal(read(os.path.join(out, UNSIGNED)), read(suite.config["program"]),
           "unsigned release build against the windows preset's build")
 
