@@ -91,6 +91,9 @@ class Suite:
     def validator(self):
         """The published CycloneDX schemas with their validator, as locked in
         tests/release/sbom-validator, installed from the npm registry."""
+        if not shutil.which("npm"):
+            raise SystemExit("npm is missing: the release tests need Node.js 20.18 or later "
+                             "with npm for the CycloneDX validator")
         folder = os.path.join(self.work, "sbom-validator")
         os.makedirs(folder, exist_ok=True)
         for name in ("package.json", "package-lock.json", "validate_sbom.cjs"):
