@@ -72,9 +72,12 @@ def components(packages):
         if must_contain not in text:
             missing.append("%s (%s does not contain %r)" % (name, path, must_contain))
             continue
+        # Where the text comes from, without this machine's folders.
+        origin = (path if kind == "deb" else "LICENSE of the Debian source package %s %s" % (
+            name, entry["version"]))
         result.append({"kind": kind, "name": name, "version": entry["version"],
                        "arch": entry["arch"], "title": title, "licence": spdx,
-                       "licence_file": path, "text": text,
+                       "licence_file": path, "licence_origin": origin, "text": text,
                        "files": sorted(set(entry["files"]))})
     if missing:
         raise NoNotice("; ".join(missing))
@@ -121,10 +124,10 @@ def notices_text(program, version, parts):
                   "code in the exe from: %s" % code_from(part["files"])]
         if digest in seen:
             lines += ["licence text: the same as for %s above (%s)" % (
-                seen[digest], part["licence_file"])]
+                seen[digest], part["licence_origin"])]
             continue
         seen[digest] = part["title"]
-        lines += ["licence text (%s):" % part["licence_file"], rule, "", part["text"].rstrip()]
+        lines += ["licence text (%s):" % part["licence_origin"], rule, "", part["text"].rstrip()]
     for name in referred_common_licences(parts):
         with open(os.path.join(COMMON_LICENSES, name), encoding="utf-8") as file:
             text = file.read()

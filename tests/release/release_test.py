@@ -461,6 +461,17 @@ def notices(suite, authority):
     for needed in ("GCC RUNTIME LIBRARY EXCEPTION",
                    read("/usr/share/common-licenses/GPL-3").decode().rstrip()):
         check(needed in text, "the notices lack %r" % needed[:60])
+    # No folder of the release's machine in them: the notices of the windows
+    # preset's build in the source folder are the same bytes.
+    preset = os.path.dirname(os.path.dirname(suite.config["program"]))
+    again = os.path.join(suite.work, "out", "preset-notices.txt")
+    result = subprocess.run(
+        ["/usr/bin/python3", os.path.join(suite.config["source_dir"], "scripts", "third-party"),
+         "notices", "--build", preset, "--source", suite.config["source_dir"], "--out", again,
+         "--parts", os.path.join(suite.work, "out", "preset-parts.json")],
+        capture_output=True, text=True, timeout=120)
+    equal(result.returncode, 0, "notices of the preset's build (stderr: %s)" % result.stderr)
+    check(read(again).decode() == text, "the notices differ between the two folders")
 
 
 @case
