@@ -9,6 +9,7 @@ leaves it); the project's own files (under the source or build folder) are
 left out. A file that is neither is an Untraced.
 """
 
+import functools
 import os
 import re
 import subprocess
@@ -44,16 +45,25 @@ def source_record(path):
     from PREFIX/share/doc/NAME/SOURCE ("NAME VERSION"), or None."""
     folder = os.path.dirname(os.path.abspath(path))
     while folder != os.path.dirname(folder):
-        docs = os.path.join(folder, "share", "doc")
-        if os.path.isdir(docs):
-            for name in sorted(os.listdir(docs)):
-                record = os.path.join(docs, name, "SOURCE")
-                if os.path.isfile(record):
-                    with open(record, encoding="utf-8") as file:
-                        words = file.read().split()
-                    if len(words) == 2 and words[0] == name:
-                        return name, words[1]
+        record = record_in(folder)
+        if record:
+            return record
         folder = os.path.dirname(folder)
+    return None
+
+
+@functools.lru_cache(maxsize=None)
+def record_in(folder):
+    docs = os.path.join(folder, "share", "doc")
+    if not os.path.isdir(docs):
+        return None
+    for name in sorted(os.listdir(docs)):
+        record = os.path.join(docs, name, "SOURCE")
+        if os.path.isfile(record):
+            with open(record, encoding="utf-8") as file:
+                words = file.read().split()
+            if len(words) == 2 and words[0] == name:
+                return name, words[1]
     return None
 
 
@@ -66,8 +76,8 @@ def dpkg_owners(paths):
         wanted.setdefault(os.path.realpath(path), path)
     owners = {}
     names = sorted(wanted)
-    for start in range(0, len(names), 200):
-        result = subprocess.run(["dpkg-query", "-S", *names[start:start + 200]],
+    for start in range(0, len(names), 2000):
+        result = subprocess.run(["dpkg-query", "-S", *names[start:start + 2000]],
                                 capture_output=True, text=True, timeout=120)
         for line in result.stdout.splitlines():
             packages, _, owned = line.partition(": ")
@@ -138,7 +148,8 @@ def packages_of_link(map_file, build, source):
     if untraced:
         raise Untraced(untraced)
     for path in foreign:
-        packages.setdefault(("deb", owners[path]), {"files": []})["files"].append(path)
+        entry = packages.setdefault(("deb", owners[path]), {"files": []})
+        entry["files"].append(os.path.realpath(path))
     for (kind, name), entry in packages.items():
         if kind == "deb":
             entry["version"] = dpkg_field(name, "Version")

@@ -59,7 +59,7 @@ def components(packages):
     for (kind, name), entry in sorted(packages.items(), key=lambda item: item[0][1]):
         known = KNOWN.get((kind, name))
         if not known:
-            missing.append("%s (%s)" % (name, ", ".join(entry["files"][:3])))
+            missing.append("%s (%s)" % (name, ", ".join(sorted(set(entry["files"]))[:3])))
             continue
         title, spdx, must_contain = known
         path = licence_file(kind, name, entry["files"])

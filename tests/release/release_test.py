@@ -506,6 +506,34 @@ def no_notice(suite, authority):
 
 
 @case
+def dependency_without_notice(suite, authority):
+    """A commit whose notices table lacks a package that the program holds
+    (as when a new dependency comes in): the release stops with exit 9
+    before signing and leaves nothing in its output folder."""
+    table = os.path.join(suite.snapshot, "scripts", "lib", "notices.py")
+    original = read(table).decode()
+    line = '    ("deb", "nlohmann-json3-dev"): ("nlohmann/json", "MIT", "MIT"),\n'
+    check(line in original, "no nlohmann/json line in " + table)
+    git = ["git", "-C", suite.snapshot, "-c", "user.name=release test",
+           "-c", "user.email=release-test@localhost"]
+    with open(table, "w") as file:
+        file.write(original.replace(line, ""))
+    subprocess.run(git + ["commit", "-q", "-a", "-m", "no notice for nlohmann/json"], check=True)
+    try:
+        result = suite.release("dependency_without_notice",
+                               suite.file_key_args() + ["--tsa-url", authority.url],
+                               {"KESTROVA_SIGN_PASSWORD": suite.secret("p12-password")}, stale=True)
+    finally:
+        subprocess.run(git + ["reset", "-q", "--hard", "HEAD~1"], check=True)
+    expect_refused(suite, "dependency_without_notice", result, 9,
+                   "release: error: a component of the program has no licence notice (see above)\n")
+    check(result.stderr.startswith("third-party: error: no licence notice for code in the exe "
+                                   "from: nlohmann-json3-dev (/usr/include/nlohmann/"),
+          "stderr does not name the package: %r" % result.stderr[:300])
+    equal(authority.requests, 0, "time-stamp requests")
+
+
+@case
 def sbom(suite, authority):
     """The signed release's bill of materials: valid against the published
     CycloneDX schema, the exe's real hashes, each package with dpkg's version
