@@ -8,6 +8,13 @@ with the Russian locale (so the system's own buttons are Russian).
 2. A short second run whose channel carries a signature of other bytes;
    failure.png shows the failure box, which the demo answers with No.
 
+The prefix gets Wine's own fonts from Debian's fonts-wine in its Fonts folder
+(Wine loads TrueType fonts from there, not from its data folder): Marlett,
+whose glyphs Wine draws the caption buttons with (without it the close button
+is the letter "r"), and Tahoma, the face of the system's dialog font. Not
+Tahoma Bold: with it, Wine draws the dialog's heading in two weights, its
+Cyrillic bold and its Latin regular.
+
 Both pictures are cropped to the window plus a margin and recompressed by
 zopflipng. Exits 0 only when both pictures and the expected texts were seen.
 
@@ -18,6 +25,7 @@ import argparse
 import json
 import os
 import re
+import shutil
 import signal
 import subprocess
 import sys
@@ -31,6 +39,8 @@ import e2e  # noqa: E402
 DESKTOP = "1280x800"  # the size of the Xvfb screen that Env starts
 RUSSIAN = {"LANG": "ru_RU.UTF-8", "LC_ALL": "ru_RU.UTF-8"}
 MARGIN = 12
+WINE_FONTS = "/usr/share/wine/fonts"  # Debian's fonts-wine
+PREFIX_FONTS = ("marlett.ttf", "tahoma.ttf")
 V1 = "подпись установщика не сошлась, файл испорчен или подменен"
 
 
@@ -46,11 +56,14 @@ def wait_for_record(run, pattern, seconds=60):
     return None
 
 
-def take_picture(env, path):
+def take_picture(env, path, then=None):
     """The screen cropped to what differs from the desktop's colour (the
-    window) plus a margin, recompressed by zopflipng."""
+    window) plus a margin, recompressed by zopflipng. THEN runs right after
+    the screen is taken, before the slow part, while the window is still up."""
     raw = path + ".screen.png"
     subprocess.run(["import", "-window", "root", raw], env=env.environ(), timeout=30, check=False)
+    if then:
+        then()
     if not os.path.exists(raw):
         return False
     with Image.open(raw) as screen:
@@ -88,8 +101,8 @@ def download_run(env, out, seen):
 
     def during():
         if wait_for_record(run, r"dialog\t\d+\tСкачиваю Kestrova AI\tСкачано [1-3] из 6 МБ\n"):
-            seen["dialog"] = take_picture(env, picture)
-            seen["dialog texts"] = window_texts(run)
+            seen["dialog"] = take_picture(
+                env, picture, then=lambda: seen.update({"dialog texts": window_texts(run)}))
 
     print("demo: 1. the demo-key build with --no-run downloads a 6 MiB installer from the "
           "loopback site behind the system proxy")
@@ -122,8 +135,8 @@ def failure_run(env, out, seen):
     def during():
         if wait_for_record(run, r"box\t"):
             time.sleep(0.5)  # the box's first paint
-            seen["failure"] = take_picture(env, picture)
-            seen["failure texts"] = window_texts(run)
+            seen["failure"] = take_picture(
+                env, picture, then=lambda: seen.update({"failure texts": window_texts(run)}))
         run.probe("press", "Kestrova AI", "no")
 
     print("demo: 2. a run whose channel carries a signature of other bytes")
@@ -139,6 +152,16 @@ def failure_run(env, out, seen):
     return (run.exit_code == 1 and not opened and seen.get("failure", False)
             and len(run.boxes()) == 1 and run.boxes()[0].startswith(sentence)
             and buttons(seen["failure texts"]) == ["Да", "Нет"])
+
+
+def install_wine_fonts(env):
+    folder = os.path.join(env.prefix, "drive_c", "windows", "Fonts")
+    os.makedirs(folder, exist_ok=True)
+    for name in PREFIX_FONTS:
+        font = os.path.join(WINE_FONTS, name)
+        if not os.path.isfile(font):
+            raise SystemExit("demo: %s is missing (scripts/bootstrap installs fonts-wine)" % font)
+        shutil.copyfile(font, os.path.join(folder, name))
 
 
 def main():
@@ -163,6 +186,7 @@ def main():
           % (DESKTOP, config["env"]))
     env.up()
     try:
+        install_wine_fonts(env)
         # Every later process of the prefix joins one virtual desktop.
         env.reg_add(r"HKCU\Software\Wine\Explorer", "Desktop", "REG_SZ", "Kestrova")
         env.reg_add(r"HKCU\Software\Wine\Explorer\Desktops", "Kestrova", "REG_SZ", DESKTOP)
