@@ -6,15 +6,13 @@
 'use strict';
 const fs = require('fs');
 const path = require('path');
-const { Validation, Spec } = require('@cyclonedx/cyclonedx-library');
+const { Validation } = require('@cyclonedx/cyclonedx-library');
 const { PackageURL } = require('packageurl-js');
 
 async function main(file) {
   const text = fs.readFileSync(file, 'utf8');
   const bom = JSON.parse(text);
-  if (!Object.values(Spec.Version).includes(bom.specVersion)) {
-    throw new Error('unknown specVersion ' + bom.specVersion);
-  }
+  // A version the library has no schema for fails here (exit 1).
   const errors = await new Validation.JsonStrictValidator(bom.specVersion).validate(text);
   const purls = [...(bom.components || []), ...((bom.metadata.tools || {}).components || [])]
     .filter((component) => component.purl)
