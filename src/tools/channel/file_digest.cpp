@@ -6,9 +6,7 @@
 #include "tools/channel/replacing_file.h"
 
 namespace kestrova::channel {
-Result<FileDigest> DigestFile(const std::string& path) {
-  FileOwner file(std::fopen(path.c_str(), "rb"));
-  if (!file) return FileFailure(path);
+Result<FileDigest> DigestFile(std::FILE* file, const std::string& path) {
   FileDigest result;
   crypto_generichash_init(&result.state, nullptr, 0, result.digest.size());
   std::vector<std::uint8_t> buffer(ChunkPipeline::kBlockBytes);
@@ -18,12 +16,12 @@ Result<FileDigest> DigestFile(const std::string& path) {
       return kSuccess;
     });
     while (true) {
-      const std::size_t count = std::fread(buffer.data(), 1, buffer.size(), file.get());
+      const std::size_t count = std::fread(buffer.data(), 1, buffer.size(), file);
       result.size += count;
       if (Status pushed = pipeline.Push({buffer.data(), count})) return *pushed;
       if (count < buffer.size()) break;
     }
-    if (std::ferror(file.get())) return FileFailure(path);
+    if (std::ferror(file)) return FileFailure(path);
     if (Status finished = pipeline.Finish()) return *finished;
   }
   crypto_generichash_state finishing = result.state;

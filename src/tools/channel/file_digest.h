@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "common/result.h"
@@ -18,9 +19,9 @@ struct FileDigest {
   std::uint64_t size = 0;
 };
 
-// Reads the file in chunks, the hash running on a thread of its own (the
-// reading pipeline of check), with the same memory whatever its size. Fails
-// with "PATH: the system's reason".
-Result<FileDigest> DigestFile(const std::string& path);
+// Reads the open file at path to its end in chunks, the hash running on a
+// thread of its own (the reading pipeline of check), with the same memory
+// whatever its size. Fails with "PATH: the system's reason".
+Result<FileDigest> DigestFile(std::FILE* file, const std::string& path);
 
 }  // namespace kestrova::channel

@@ -48,10 +48,9 @@ ExitCode RunSign(const SignOptions& options, std::ostream& out, std::ostream& er
   if (publicKey.empty()) return ExitCode::kUsage;
   const std::string expectedId = KeyIdOfPublicKey(publicKey);
 
-  // An installer that cannot be read costs no PIN.
-  if (FileOwner installer(std::fopen(options.installer.c_str(), "rb")); !installer) {
-    return Problem(err, ExitCode::kLocalFile, FileFailure(options.installer).text);
-  }
+  // An installer that cannot be opened costs no PIN.
+  FileOwner installer(std::fopen(options.installer.c_str(), "rb"));
+  if (!installer) return Problem(err, ExitCode::kLocalFile, FileFailure(options.installer).text);
 
   ExitCode refusal = ExitCode::kToken;
   auto key = OpenCommandKey(options.token, err, refusal);
@@ -67,7 +66,7 @@ ExitCode RunSign(const SignOptions& options, std::ostream& out, std::ostream& er
     return ExitCode::kRefused;
   }
 
-  auto file = DigestFile(options.installer);
+  auto file = DigestFile(installer.get(), options.installer);
   if (!file.ok()) return Problem(err, ExitCode::kLocalFile, file.failure().text);
   auto parts = SignDigest(*key, file.value(),
                           options.trustedComment.value_or(DefaultTrustedComment(
