@@ -1,17 +1,28 @@
 #include "tools/channel/command_line.h"
 
 #include <map>
+#include <vector>
 
 #include "worker/channel_address.h"
 
 namespace kestrova::channel {
 namespace {
 
-// Options and their values, each at most once.
-using OptionValues = std::map<std::string, std::string, std::less<>>;
+// Options and their values: each at most once, but for the repeatable ones;
+// a flag has no value (an empty text stands for it).
+using OptionValues = std::multimap<std::string, std::string, std::less<>>;
+
+bool Contains(std::span<const std::string_view> names, std::string_view name) {
+  for (std::string_view option : names) {
+    if (option == name) return true;
+  }
+  return false;
+}
 
 Result<OptionValues> ReadOptions(std::span<const std::string_view> arguments,
-                                 std::span<const std::string_view> known) {
+                                 std::span<const std::string_view> known,
+                                 std::span<const std::string_view> repeatable = {},
+                                 std::span<const std::string_view> flags = {}) {
   OptionValues values;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     std::string_view argument = arguments[i];
@@ -21,16 +32,22 @@ Result<OptionValues> ReadOptions(std::span<const std::string_view> arguments,
       name = argument.substr(0, equals);
       value = argument.substr(equals + 1);
     }
-    bool isKnown = false;
-    for (std::string_view option : known) isKnown = isKnown || option == name;
-    if (!isKnown) return Failure{"unknown argument " + std::string(argument)};
+    const bool isFlag = Contains(flags, name);
+    if (!isFlag && !Contains(known, name) && !Contains(repeatable, name)) {
+      return Failure{"unknown argument " + std::string(argument)};
+    }
+    if (isFlag) {
+      if (value) return Failure{std::string(name) + " takes no value"};
+      value = std::string_view();
+    }
     if (!value) {
       if (i + 1 == arguments.size()) return Failure{std::string(name) + " needs a value"};
       value = arguments[++i];
     }
-    if (!values.emplace(std::string(name), std::string(*value)).second) {
+    if (!Contains(repeatable, name) && values.count(name) != 0) {
       return Failure{std::string(name) + " is given twice"};
     }
+    values.emplace(std::string(name), std::string(*value));
   }
   return values;
 }
@@ -39,6 +56,14 @@ std::optional<std::string> Take(OptionValues& values, std::string_view name) {
   const auto found = values.find(name);
   if (found == values.end()) return std::nullopt;
   return found->second;
+}
+
+// Every value of a repeatable option, in the order given.
+std::vector<std::string> TakeAll(OptionValues& values, std::string_view name) {
+  std::vector<std::string> all;
+  const auto [first, last] = values.equal_range(name);
+  for (auto it = first; it != last; ++it) all.push_back(it->second);
+  return all;
 }
 
 Result<Command> ParseMake(std::span<const std::string_view> arguments) {
@@ -61,12 +86,57 @@ Result<Command> ParseMake(std::span<const std::string_view> arguments) {
 
 Result<Command> ParseCheck(std::span<const std::string_view> arguments) {
   static constexpr std::string_view kKnown[] = {"--channel", "--public-key", "--keep"};
-  auto values = ReadOptions(arguments, kKnown);
+  static constexpr std::string_view kRepeatable[] = {"--resolve"};
+  static constexpr std::string_view kFlags[] = {"--json"};
+  auto values = ReadOptions(arguments, kKnown, kRepeatable, kFlags);
   if (!values.ok()) return values.failure();
   CheckOptions options;
   options.channel = Take(values.value(), "--channel").value_or(ChannelAddress());
   options.publicKey = Take(values.value(), "--public-key");
   options.keep = Take(values.value(), "--keep");
+  options.resolve = TakeAll(values.value(), "--resolve");
+  for (const std::string& entry : options.resolve) {
+    // curl's HOST:PORT:ADDRESS[,ADDRESS]...; curl itself judges the rest.
+    const auto first = entry.find(':');
+    if (first == 0 || first == std::string::npos ||
+        entry.find(':', first + 1) == std::string::npos) {
+      return Failure{"--resolve " + entry + ": not HOST:PORT:ADDRESS"};
+    }
+  }
+  options.json = Take(values.value(), "--json").has_value();
+  return Command{std::move(options)};
+}
+
+Result<Command> ParsePublish(std::span<const std::string_view> arguments) {
+  static constexpr std::string_view kKnown[] = {"--root", "--installer", "--signature",
+                                                "--base-url", "--public-key"};
+  auto values = ReadOptions(arguments, kKnown);
+  if (!values.ok()) return values.failure();
+  PublishOptions options;
+  for (auto [name, field] :
+       {std::pair{"--root", &options.root}, std::pair{"--installer", &options.installer},
+        std::pair{"--signature", &options.signature}, std::pair{"--base-url", &options.baseUrl}}) {
+    auto value = Take(values.value(), name);
+    if (!value) return Failure{std::string("publish needs ") + name};
+    *field = std::move(*value);
+  }
+  if (options.baseUrl.find_first_of("?#") != std::string::npos) {
+    return Failure{"--base-url " + options.baseUrl +
+                   ": no query or fragment; it is https://HOST[/PATH], the address of --root"};
+  }
+  options.publicKey = Take(values.value(), "--public-key");
+  return Command{std::move(options)};
+}
+
+Result<Command> ParseRollback(std::span<const std::string_view> arguments) {
+  static constexpr std::string_view kKnown[] = {"--root", "--public-key"};
+  auto values = ReadOptions(arguments, kKnown);
+  if (!values.ok()) return values.failure();
+  RollbackOptions options;
+  auto root = Take(values.value(), "--root");
+  if (!root) return Failure{"rollback needs --root"};
+  options.root = std::move(*root);
+  options.publicKey = Take(values.value(), "--public-key");
   return Command{std::move(options)};
 }
 
@@ -128,6 +198,8 @@ Result<Command> ParseCommandLine(std::span<const std::string_view> arguments) {
   if (command == "check") return ParseCheck(rest);
   if (command == "public-key") return ParsePublicKey(rest);
   if (command == "sign") return ParseSign(rest);
+  if (command == "publish") return ParsePublish(rest);
+  if (command == "rollback") return ParseRollback(rest);
   return Failure{"unknown command " + std::string(command)};
 }
 

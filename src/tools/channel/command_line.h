@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "common/result.h"
 
@@ -21,10 +22,29 @@ struct MakeOptions {
 };
 
 // kestrova-channel check [--channel URL] [--public-key KEY] [--keep FILE]
+//                        [--resolve HOST:PORT:ADDRESS]... [--json]
 struct CheckOptions {
   std::string channel;  // the program's own channel address unless given
   std::optional<std::string> publicKey;
   std::optional<std::string> keep;
+  std::vector<std::string> resolve;  // as curl's --resolve, for both fetches
+  bool json = false;                 // the report as one JSON document
+};
+
+// kestrova-channel publish --root DIR --installer FILE --signature FILE.minisig
+//                          --base-url https://HOST[/PATH] [--public-key KEY]
+struct PublishOptions {
+  std::string root;  // the web root that baseUrl serves
+  std::string installer;
+  std::string signature;
+  std::string baseUrl;
+  std::optional<std::string> publicKey;
+};
+
+// kestrova-channel rollback --root DIR [--public-key KEY]
+struct RollbackOptions {
+  std::string root;
+  std::optional<std::string> publicKey;
 };
 
 // The update key on a PKCS#11 token: its module and the key's URI.
@@ -53,7 +73,8 @@ struct SignOptions {
 // kestrova-channel --help (or help, or -h)
 struct HelpRequest {};
 
-using Command = std::variant<MakeOptions, CheckOptions, PublicKeyOptions, SignOptions, HelpRequest>;
+using Command = std::variant<MakeOptions, CheckOptions, PublishOptions, RollbackOptions,
+                             PublicKeyOptions, SignOptions, HelpRequest>;
 
 // The command that the arguments after the program's name ask for. Options
 // take their value as the next argument or after "=". A failure's text says

@@ -15,6 +15,11 @@ namespace kestrova::channel {
 namespace {
 
 using CurlHandle = Owner<CURL*, &curl_easy_cleanup>;
+using CurlList = Owner<curl_slist*, &curl_slist_free_all>;
+
+// The headers that tell how long caches may keep a response.
+constexpr const char* kCacheHeaders[] = {"cache-control", "expires", "age",
+                                         "date",          "etag",    "last-modified"};
 
 constexpr long kBufferSize = 65536;
 constexpr long kMaxRedirects = 10;
@@ -94,39 +99,30 @@ bool LengthHolds(std::uint64_t received, std::int64_t announced) {
   return BodyIsComplete(received, static_cast<std::uint32_t>(announced));
 }
 
-}  // namespace
+// The final response's status and cache headers.
+void NoteResponse(CURL* curl, const Transfer& transfer, ResponseFacts& facts) {
+  facts.status = ResponseStatus(curl);
+  facts.size = transfer.received;
+  facts.headers.clear();
+  for (const char* name : kCacheHeaders) {
+    std::string value;
+    curl_header* header = nullptr;
+    for (std::size_t index = 0;
+         curl_easy_header(curl, name, index, CURLH_HEADER, -1, &header) == CURLHE_OK; ++index) {
+      if (!value.empty()) value += ", ";
+      value += header->value;
+      if (index + 1 >= header->amount) break;
+    }
+    if (header != nullptr) facts.headers.emplace_back(name, std::move(value));
+  }
+}
 
-Status CurlFetch(std::string_view url, const ChunkSink& sink, std::ostream& diagnostics) {
-  static const CURLcode globalInit = curl_global_init(CURL_GLOBAL_DEFAULT);
-  if (globalInit != CURLE_OK) return Failure{NoInternetText(globalInit)};
-  CurlHandle curl(curl_easy_init());
-  if (!curl) return Failure{NoInternetText(CURLE_FAILED_INIT)};
-
-  Transfer transfer;
-  transfer.curl = curl.get();
-  transfer.sink = &sink;
+Status Fetch(CURL* handle, Transfer& transfer, std::string_view address,
+             std::ostream& diagnostics) {
   char error[CURL_ERROR_SIZE] = {};
-  const std::string address(url);
-  const std::string userAgent(kUserAgent);
-
-  CURL* handle = curl.get();
-  curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
-  curl_easy_setopt(handle, CURLOPT_USERAGENT, userAgent.c_str());
-  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
-  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
-  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
-  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kBufferSize);
-  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error);
-  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &ReceiveBody);
-  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
-  ApplyCaEnvironment(handle);
-
   const CURLcode code = curl_easy_perform(handle);
+  curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, nullptr);
   if (transfer.stop) {
     return std::move(transfer.stop);
   }
@@ -153,6 +149,57 @@ Status CurlFetch(std::string_view url, const ChunkSink& sink, std::ostream& diag
     if (status != 200) return Failure{ServerAnsweredText(status)};
   }
   return Failure{ConnectionBrokeText(code)};
+}
+
+}  // namespace
+
+const std::string* ResponseFacts::Header(std::string_view name) const {
+  for (const auto& [key, value] : headers) {
+    if (key == name) return &value;
+  }
+  return nullptr;
+}
+
+Status CurlFetch(std::string_view url, const ChunkSink& sink, std::ostream& diagnostics,
+                 const FetchSetup& setup, ResponseFacts* facts) {
+  static const CURLcode globalInit = curl_global_init(CURL_GLOBAL_DEFAULT);
+  if (globalInit != CURLE_OK) return Failure{NoInternetText(globalInit)};
+  CurlHandle curl(curl_easy_init());
+  if (!curl) return Failure{NoInternetText(CURLE_FAILED_INIT)};
+
+  Transfer transfer;
+  transfer.curl = curl.get();
+  transfer.sink = &sink;
+  const std::string address(url);
+  const std::string userAgent(kUserAgent);
+
+  CURL* handle = curl.get();
+  curl_easy_setopt(handle, CURLOPT_URL, address.c_str());
+  curl_easy_setopt(handle, CURLOPT_USERAGENT, userAgent.c_str());
+  curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(handle, CURLOPT_MAXREDIRS, kMaxRedirects);
+  curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, kConnectSeconds);
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, kStallSeconds);
+  curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, kBufferSize);
+  curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &ReceiveBody);
+  curl_easy_setopt(handle, CURLOPT_WRITEDATA, &transfer);
+  ApplyCaEnvironment(handle);
+  CurlList resolve;
+  for (const std::string& entry : setup.resolve) {
+    curl_slist* longer = curl_slist_append(resolve.get(), entry.c_str());
+    if (longer == nullptr) return Failure{NoInternetText(CURLE_OUT_OF_MEMORY)};
+    resolve.release();
+    resolve = CurlList(longer);
+  }
+  if (resolve) curl_easy_setopt(handle, CURLOPT_RESOLVE, resolve.get());
+
+  Status result = Fetch(handle, transfer, address, diagnostics);
+  if (facts != nullptr) NoteResponse(handle, transfer, *facts);
+  return result;
 }
 
 }  // namespace kestrova::channel

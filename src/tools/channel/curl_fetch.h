@@ -1,7 +1,11 @@
 #pragma once
 
+#include <cstdint>
 #include <ostream>
+#include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/result.h"
 #include "worker/http_fetch.h"
@@ -24,6 +28,26 @@ namespace kestrova::channel {
 //   fewer (or more) bytes than announced: "файл скачался не целиком";
 //   the sink's own text, unchanged.
 // curl's own description of a failure goes to diagnostics, one line.
-Status CurlFetch(std::string_view url, const ChunkSink& sink, std::ostream& diagnostics);
+//
+// resolve takes curl's HOST:PORT:ADDRESS entries (CURLOPT_RESOLVE), so that
+// one edge of a CDN can be asked under the site's real name.
+struct FetchSetup {
+  std::vector<std::string> resolve;
+};
+
+// What the final response of a fetch showed: its status (0 when none came),
+// the body bytes received and the headers a cache goes by, names in lower
+// case, only those present (several of one name joined by ", ").
+struct ResponseFacts {
+  std::uint32_t status = 0;
+  std::uint64_t size = 0;
+  std::vector<std::pair<std::string, std::string>> headers;
+
+  // The header's value, or nothing.
+  const std::string* Header(std::string_view name) const;
+};
+
+Status CurlFetch(std::string_view url, const ChunkSink& sink, std::ostream& diagnostics,
+                 const FetchSetup& setup = {}, ResponseFacts* facts = nullptr);
 
 }  // namespace kestrova::channel

@@ -11,6 +11,7 @@
 #include "tools/channel/check_channel.h"
 #include "tools/channel/command_line.h"
 #include "tools/channel/make_channel.h"
+#include "tools/channel/publish_release.h"
 #include "tools/channel/sign_installer.h"
 #include "tools/channel/token_command.h"
 
@@ -22,6 +23,12 @@ struct RunCommand {
   }
   int operator()(const kestrova::channel::CheckOptions& options) const {
     return static_cast<int>(kestrova::channel::RunCheck(options, std::cout, std::cerr));
+  }
+  int operator()(const kestrova::channel::PublishOptions& options) const {
+    return static_cast<int>(kestrova::channel::RunPublish(options, std::cout, std::cerr));
+  }
+  int operator()(const kestrova::channel::RollbackOptions& options) const {
+    return static_cast<int>(kestrova::channel::RunRollback(options, std::cout, std::cerr));
   }
   int operator()(const kestrova::channel::PublicKeyOptions& options) const {
     return static_cast<int>(kestrova::channel::RunPublicKey(options, std::cout, std::cerr));

@@ -1,15 +1,24 @@
 #include "tools/channel/replacing_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <utility>
 
 namespace kestrova::channel {
 namespace {
+
+// The folder a path lies in ("." for a bare name).
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
 
 // The mode a new file gets: read and write for everyone, less the umask.
 mode_t NewFileMode() {
@@ -94,7 +103,46 @@ Status ReplacingFile::Commit() {
     return FileFailure(target_);
   }
   committed_ = true;
+  return SyncFolder(FolderOf(target_));
+}
+
+Status ReplacingFile::CommitAsNew(const std::string& target) {
+  if (Status closed = Close()) return closed;
+  if (renameat2(AT_FDCWD, temporaryPath_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) !=
+      0) {
+    return FileFailure(target);
+  }
+  committed_ = true;
+  return SyncFolder(FolderOf(target));
+}
+
+Status SyncFolder(const std::string& folder) {
+  const int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return FileFailure(folder);
+  const bool synced = fsync(descriptor) == 0;
+  const int syncError = errno;
+  close(descriptor);
+  if (!synced) {
+    errno = syncError;
+    return FileFailure(folder);
+  }
   return kSuccess;
+}
+
+NewFolders::~NewFolders() {
+  for (auto it = made_.rbegin(); it != made_.rend(); ++it) rmdir(it->c_str());
+}
+
+Status NewFolders::Make(const std::string& path) {
+  for (std::size_t end = path.find('/', 1);; end = path.find('/', end + 1)) {
+    const std::string folder = path.substr(0, end);
+    if (mkdir(folder.c_str(), 0777) == 0) {
+      made_.push_back(folder);
+    } else if (errno != EEXIST) {
+      return FileFailure(folder);
+    }
+    if (end == std::string::npos) return kSuccess;
+  }
 }
 
 Result<std::string> ReadWholeFile(const std::string& path, std::uint64_t limit) {

@@ -5,6 +5,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/owner.h"
 #include "common/result.h"
@@ -37,8 +38,14 @@ class ReplacingFile {
   // at temporaryPath().
   Status Close();
 
-  // Closes if needed and renames the temporary file over the target.
+  // Closes if needed and renames the temporary file over the target, then
+  // flushes the folder, so that the new name lasts.
   Status Commit();
+
+  // The same, but under another name in the same folder, which must not
+  // exist yet: a file that appears there meanwhile is never replaced (the
+  // failure's reason is then "File exists").
+  Status CommitAsNew(const std::string& target);
 
   const std::string& temporaryPath() const { return temporaryPath_; }
 
@@ -57,5 +64,26 @@ Result<std::string> ReadWholeFile(const std::string& path, std::uint64_t limit);
 
 // "PATH: the system's reason" for the last failed call.
 Failure FileFailure(std::string_view path);
+
+// Flushes a folder, so that renames and new names in it last.
+Status SyncFolder(const std::string& folder);
+
+// The folders that a command makes for its files (each missing one of a
+// path, parents first). Unless kept, they are removed again, last first, so
+// that a refusal leaves no new folder behind.
+class NewFolders {
+ public:
+  NewFolders() = default;
+  NewFolders(const NewFolders&) = delete;
+  NewFolders& operator=(const NewFolders&) = delete;
+  ~NewFolders();
+
+  // Makes path and the missing folders above it.
+  Status Make(const std::string& path);
+  void Keep() { made_.clear(); }
+
+ private:
+  std::vector<std::string> made_;
+};
 
 }  // namespace kestrova::channel
