@@ -1,6 +1,6 @@
 // The parts of kestrova-channel that the end-to-end test reaches only in
-// part: the channel merge's refusals, the address rule, key ids, shell words
-// and the hand-over between threads.
+// part: the channel merge's refusals, the address rule, key ids, shell words,
+// the hand-over between threads, published names and the cache warnings.
 
 #include <gtest/gtest.h>
 
@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "tools/channel/cache_warnings.h"
 #include "tools/channel/channel_json.h"
 #include "tools/channel/chunk_pipeline.h"
 #include "tools/channel/make_channel.h"
 #include "tools/channel/public_key_text.h"
 #include "tools/channel/refusal_advice.h"
+#include "tools/channel/web_root.h"
 #include "worker/channel_document.h"
 
 namespace kestrova::channel {
@@ -145,6 +147,96 @@ TEST(ChunkPipeline, DropsWhatIsLeftWhenDestroyed) {
     ASSERT_EQ(pipeline.Push(half), kSuccess);  // never handed over
   }
   EXPECT_EQ(calls, 0);
+}
+
+TEST(ContentName, HashBeforeTheLastDotThatDoesNotBeginTheName) {
+  const std::string hash = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+  EXPECT_EQ(ContentName("setup.exe", hash), "setup-0123456789abcdef.exe");
+  EXPECT_EQ(ContentName("setup.v2.exe", hash), "setup.v2-0123456789abcdef.exe");
+  EXPECT_EQ(ContentName("installer", hash), "installer-0123456789abcdef");
+  EXPECT_EQ(ContentName(".profile", hash), ".profile-0123456789abcdef");
+  EXPECT_TRUE(IsContentNamed("setup-0123456789abcdef.exe", hash));
+  EXPECT_FALSE(IsContentNamed("setup-0123456789abcde.exe", hash));
+}
+
+TEST(PublishedInstallerName, OnlyPlainNamesInDl) {
+  const struct {
+    const char* url;
+    std::optional<std::string> name;
+  } cases[] = {
+      {"https://cdn.kestrova.ai/dl/setup-01.exe", "setup-01.exe"},
+      {"https://cdn.kestrova.ai/a/b/dl/Kestrova%20AI%20%28x64%29.exe", "Kestrova AI (x64).exe"},
+      {"https://cdn.kestrova.ai/dl/", std::nullopt},
+      {"https://cdn.kestrova.ai/dl/..", std::nullopt},
+      {"https://cdn.kestrova.ai/dl/%2E%2E", std::nullopt},
+      {"https://cdn.kestrova.ai/dl/..%2Fsecret", std::nullopt},
+      {"https://cdn.kestrova.ai/dl/a%00b", std::nullopt},
+      {"https://cdn.kestrova.ai/dl/a%2", std::nullopt},
+      {"https://cdn.kestrova.ai/dl/a.exe?x=1", std::nullopt},
+      {"https://cdn.kestrova.ai/xdl/a.exe", std::nullopt},
+      {"https://dl/a.exe", std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(PublishedInstallerName(c.url), c.name) << c.url;
+  EXPECT_EQ(PercentEncode("Kestrova AI (x64)~_.-é"), "Kestrova%20AI%20%28x64%29~_.-%C3%A9");
+}
+
+TEST(ChannelCacheWarnings, LongerThanFiveMinutesOrLeftToTheCaches) {
+  const std::string kShort = "; keep it at 300 s or less";
+  const std::string kLeft = "caches choose how long to keep it";
+  const struct {
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string warning;  // empty: none
+  } cases[] = {
+      {{{"cache-control", "public, max-age=300"}}, ""},
+      {{{"cache-control", "public, max-age=301"}},
+       "channel document: Cache-Control allows caching for 301 s (max-age=301)" + kShort},
+      {{{"cache-control", "max-age=60, S-MaxAge=\"86400\""}},
+       "channel document: Cache-Control allows caching for 86400 s (s-maxage=86400)" + kShort},
+      {{{"cache-control", "no-cache"}, {"expires", "Thu, 01 Jan 2037 00:00:00 GMT"}}, ""},
+      {{{"date", "Thu, 01 Jan 2026 00:00:00 GMT"}, {"expires", "Thu, 01 Jan 2026 00:05:00 GMT"}},
+       ""},
+      {{{"date", "Thu, 01 Jan 2026 00:00:00 GMT"}, {"expires", "Thu, 01 Jan 2026 00:05:01 GMT"}},
+       "channel document: Expires allows caching for 301 s" + kShort},
+      {{{"expires", "0"}}, ""},
+      {{}, "channel document: no Cache-Control or Expires header; " + kLeft},
+      {{{"cache-control", "public"}},
+       "channel document: Cache-Control gives no max-age and there is no Expires header; " + kLeft},
+  };
+  for (const auto& c : cases) {
+    ResponseFacts response;
+    response.headers = c.headers;
+    const auto warnings = ChannelCacheWarnings(response, 0);
+    EXPECT_EQ(warnings,
+              c.warning.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.warning})
+        << (c.headers.empty() ? "" : c.headers.back().second);
+  }
+}
+
+TEST(InstallerCacheWarning, CacheableAndNotContentNamed) {
+  const std::string hash = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+  const struct {
+    const char* url;
+    const char* cacheControl;  // null: none
+    bool warned;
+  } cases[] = {
+      {"https://cdn/dl/setup-0123456789abcdef.exe", "public, max-age=31536000", false},
+      {"https://cdn/setup.exe", nullptr, true},
+      {"https://cdn/setup.exe?v=0123456789abcdef", "max-age=60", true},
+      {"https://cdn/setup.exe", "max-age=0", false},
+      {"https://cdn/setup.exe", "max-age=0, s-maxage=60", true},
+      {"https://cdn/setup.exe", "private", false},
+      {"https://cdn/setup.exe", "no-store", false},
+  };
+  for (const auto& c : cases) {
+    ResponseFacts response;
+    if (c.cacheControl != nullptr) response.headers = {{"cache-control", c.cacheControl}};
+    EXPECT_EQ(InstallerCacheWarning(c.url, response, hash).has_value(), c.warned) << c.url;
+  }
+  ResponseFacts none;
+  EXPECT_EQ(InstallerCacheWarning("https://cdn/setup.exe", none, hash),
+            "installer: https://cdn/setup.exe is cacheable but not content-named (its name lacks "
+            "0123456789abcdef, the first 16 hexadecimal digits of its SHA-256); a cache can "
+            "serve old bytes under it");
 }
 
 }  // namespace

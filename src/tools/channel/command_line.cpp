@@ -208,6 +208,10 @@ std::string HelpText() {
   kestrova-channel make --installer FILE --signature FILE.minisig --url URL
                         [--channel latest.json] [--public-key KEY]
   kestrova-channel check [--channel URL] [--public-key KEY] [--keep FILE]
+                         [--resolve HOST:PORT:ADDRESS]... [--json]
+  kestrova-channel publish --root DIR --installer FILE --signature FILE.minisig
+                           --base-url https://HOST[/PATH] [--public-key KEY]
+  kestrova-channel rollback --root DIR [--public-key KEY]
   kestrova-channel public-key --pkcs11-module MODULE --key URI [--out FILE.pub]
   kestrova-channel sign --installer FILE --pkcs11-module MODULE --key URI
                         [--signature FILE.minisig] [--trusted-comment TEXT]
@@ -232,6 +236,34 @@ check  does what a user's run does: fetches the channel, by default the
        reads it, downloads the installer through the verifier and gives the
        program's verdict. Nothing is written, except with --keep FILE: the
        verified installer, renamed into place only after it verified.
+       --resolve HOST:PORT:ADDRESS (as curl's, repeatable) sends both
+       requests for HOST:PORT to ADDRESS, so that each CDN edge can be
+       checked under the real name and certificate. Warnings, on stderr
+       ("warning: "): the channel document may be cached longer than 300 s
+       (Cache-Control s-maxage or max-age, else Expires) or its lifetime is
+       left to the caches; the installer's address is cacheable but its name
+       lacks the first 16 hexadecimal digits of its SHA-256. --json prints
+       one JSON document instead of the verdict line: channel and installer
+       (url, status, size, the cache headers seen), keyId, trustedComment,
+       warnings, verdict (verified, refused or error), failure (the
+       program's failure text) and exitCode.
+
+publish
+       fills the web root DIR that https://HOST[/PATH] serves: verifies
+       FILE against FILE.minisig and the key as make does, copying it in the
+       same pass into DIR/dl/ under a name of its content (setup.exe becomes
+       setup-HHHHHHHHHHHHHHHH.exe, the first 16 hexadecimal digits of its
+       SHA-256; a name that holds other bytes is refused, one that holds the
+       same bytes is kept), then writes DIR/updates/kestrova-desk/latest.json
+       as make does with the installer's new address, keeping the document
+       it replaces as latest.json.previous. The document is renamed into
+       place last, so that a reader sees the old pair or the new one.
+       Earlier installers are never deleted: cached documents still name
+       them. A refusal changes nothing in DIR.
+rollback
+       puts latest.json.previous back as latest.json (which in turn becomes
+       latest.json.previous), once the installer it names is in DIR/dl/ and
+       verifies against its signature and the key. A refusal changes nothing.
 
 public-key
        prints the update key held on a PKCS#11 token as minisign writes a
@@ -262,9 +294,10 @@ with a PIN pad asks for it there.
 HTTP(S) goes through libcurl: the system's CA store, or CURL_CA_BUNDLE
 (SSL_CERT_FILE, SSL_CERT_DIR); proxies from https_proxy, all_proxy, no_proxy.
 
-Output: one verdict line on stdout. On success, make prints "written: "
-and check "verified: " with the url, the size, the key id and the trusted
-comment, sign "signed: " with the signature file, the installer, its size,
+Output: one verdict line on stdout. On success, make prints "written: ",
+publish "published: " and rollback "rolled back: " with the channel file,
+and check "verified: ", each with the url, the size, the key id and the
+trusted comment, sign "signed: " with the signature file, the installer, its size,
 the key id and the trusted comment, public-key with --out "written: " with
 the file, the key id and the key line; on a refusal, the program's own
 failure text (for make's address check, "the installer's address is not
@@ -273,12 +306,15 @@ signature, what the token holds, curl's message) go to stderr, as does the
 progress bar, drawn only when stderr is a terminal.
 
 Exit codes:
-  0  make wrote the channel / check verified the installer / public-key
-     printed or wrote the key / sign wrote the signature
+  0  make wrote the channel / check verified the installer / publish or
+     rollback changed the web root / public-key printed or wrote the key /
+     sign wrote the signature
   1  refused: the setup program would fail (for sign: the token's key is not
      the program's); stdout has its failure text
   2  wrong command line
-  3  a local file cannot be read, merged into or written (stderr says which)
+  3  a local file cannot be read, merged into or written, or the web root
+     lacks what rollback needs, or holds other bytes under the name that
+     publish would give (stderr says which)
   4  the token cannot be used: its module, no or several matching tokens or
      keys, a key that is not Ed25519 or whose ID is not 8 bytes, a wrong or
      locked PIN, no CKM_EDDSA, a failed signature (stderr says what it found)

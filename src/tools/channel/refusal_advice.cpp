@@ -8,13 +8,14 @@ namespace kestrova::channel {
 namespace {
 
 std::string SignCommand(const SigningFacts& facts) {
-  return "  minisign -S -s <secret key of " + facts.keyId + "> -m " +
-         ShellWord(facts.installerPath) + " -x " + ShellWord(facts.signaturePath) +
-         " -t '<trusted comment>'\n"
-         "or, with the key on a token:\n"
-         "  kestrova-channel sign --installer " +
-         ShellWord(facts.installerPath) + " --signature " + ShellWord(facts.signaturePath) +
-         " --pkcs11-module <module> --key '<PKCS#11 URI of " + facts.keyId + ">'\n";
+  return "  kestrova-channel sign --installer " + ShellWord(facts.installerPath) + " --signature " +
+         ShellWord(facts.signaturePath) + " --pkcs11-module <module> --key '<PKCS#11 URI of " +
+         facts.keyId +
+         ">'\n"
+         "or, with the key in a minisign key file:\n"
+         "  minisign -S -s <secret key of " +
+         facts.keyId + "> -m " + ShellWord(facts.installerPath) + " -x " +
+         ShellWord(facts.signaturePath) + " -t '<trusted comment>'\n";
 }
 
 }  // namespace
@@ -45,7 +46,7 @@ std::string RefusalAdvice(std::string_view failureText, const SigningFacts& fact
   } else if (failureText == kMinisignLegacyMode) {
     sentence =
         "The signature is in minisign's legacy mode (minisign -l), which the program refuses; it "
-        "takes prehashed signatures only. Sign again without -l:\n";
+        "takes prehashed signatures only. Sign again (with minisign, without -l):\n";
   } else if (failureText == kSignatureMismatchText) {
     sentence = "The signature does not hold for " + facts.installerPath +
                ": it was made for other bytes, or the file or the trusted comment changed "

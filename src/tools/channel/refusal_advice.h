@@ -14,8 +14,8 @@ struct SigningFacts {
 };
 
 // For a failure text of the signature check: a sentence that says what is
-// wrong, then the minisign command that makes a right signature, and the
-// kestrova-channel sign command for a key on a token. Empty for a
+// wrong, then the kestrova-channel sign command that makes a right signature
+// with the key on its token, and the minisign command for a key file. Empty for a
 // text that no signature can cause (a faulty key).
 std::string RefusalAdvice(std::string_view failureText, const SigningFacts& facts);
 
