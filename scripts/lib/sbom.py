@@ -19,9 +19,24 @@ TOOL_PACKAGES = ("gcc-mingw-w64-x86-64-win32", "g++-mingw-w64-x86-64-win32",
 SIGNING_TOOL = "osslsigncode"
 
 
+def debian_release():
+    """The purl distro qualifier of the Debian release the exe is built on
+    ("debian-12"): package versions are those of that release, and
+    vulnerability scanners match a Debian package by name, version and
+    distro."""
+    fields = {}
+    with open("/etc/os-release", encoding="utf-8") as release:
+        for line in release:
+            key, _, value = line.strip().partition("=")
+            fields[key] = value.strip('"')
+    return "%s-%s" % (fields["ID"], fields["VERSION_ID"])
+
+
 def purl(name, version, arch):
-    return "pkg:deb/debian/%s@%s?arch=%s" % (urllib.parse.quote(name, safe=""),
-                                              urllib.parse.quote(version, safe=""), arch)
+    # Qualifiers in the canonical (alphabetical) order.
+    return "pkg:deb/debian/%s@%s?arch=%s&distro=%s" % (
+        urllib.parse.quote(name, safe=""), urllib.parse.quote(version, safe=""), arch,
+        debian_release())
 
 
 def licences(expression):

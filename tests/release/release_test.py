@@ -579,7 +579,8 @@ def sbom(suite, authority):
         read_back = purls[name]
         equal((read_back["type"], read_back["namespace"], read_back["purl_name"],
                read_back["version"], read_back["qualifiers"]),
-              ("deb", "debian", name, version, {"arch": arch}), "package URL of " + name)
+              ("deb", "debian", name, version, {"arch": arch, "distro": "debian-12"}),
+              "package URL of " + name)
     tools = dict((t["name"], t["version"]) for t in bom["metadata"]["tools"]["components"])
     for tool in ("gcc-mingw-w64-x86-64-win32", "binutils-mingw-w64-x86-64", "cmake",
                  "osslsigncode"):
