@@ -3,7 +3,9 @@
 same URL, run alternately in one run. Then kestrova-channel sign with a key on
 a SoftHSM2 token (tests/tools/make_test_token.sh, the key made by pkcs11-tool)
 against `minisign -S` of the same 1 GiB file, run alternately, and the peak
-memory of sign for both sizes.
+memory of sign for both sizes. Last, kestrova-channel publish of the 1 GiB
+installer into an empty web root against `cp` of the same file followed by
+`minisign -V` of the copy, run alternately, and publish's peak memory.
 
   channel_bench.py --tool PATH --out DIR [--runs N] [--json FILE]
 
@@ -19,6 +21,7 @@ import argparse
 import base64
 import json
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -111,6 +114,45 @@ def sign_bench(tool, out, key, installers, runs, env):
             "ratio_sign_to_minisign": medians["sign"] / medians["minisign"]}
 
 
+def publish_bench(tool, out, key_line, installers, runs, env):
+    """Times of publish against cp + minisign -V of the 1 GiB file,
+    alternately, each into a folder of its own made empty before the run,
+    and publish's peak memory for each size."""
+
+    def fresh(name):
+        folder = os.path.join(out, name)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        return folder
+
+    def publish(installer):
+        return [tool, "publish", "--root", fresh("publish-root"), "--installer", installer,
+                "--signature", installer + ".minisig", "--base-url", "https://cdn.kestrova.ai",
+                "--public-key", key_line]
+
+    def copy_and_verify(installer):
+        copy = os.path.join(fresh("cp-root"), os.path.basename(installer))
+        return ["/bin/sh", "-c", 'cp "$1" "$2" && exec /usr/bin/minisign -V -q -P "$3" -m "$2" '
+                '-x "$1.minisig"', "sh", installer, copy, key_line]
+
+    rss = {label: max(peak_rss(publish(path), env) for _ in range(3))
+           for label, path in installers.items()}
+    times = {"cp_minisign": [], "publish": []}
+    cpu = {"cp_minisign": [], "publish": []}
+    for _ in range(runs):
+        for name, command in (("cp_minisign", copy_and_verify(installers["1GiB"])),
+                              ("publish", publish(installers["1GiB"]))):
+            seconds, cpu_seconds, _ = run_measured(command, env)
+            times[name].append(seconds)
+            cpu[name].append(cpu_seconds)
+    for name in ("publish-root", "cp-root"):
+        shutil.rmtree(os.path.join(out, name), ignore_errors=True)
+    medians = {name: statistics.median(values) for name, values in times.items()}
+    return {"publish_peak_rss_kib": rss, "publish_seconds": times, "publish_cpu_seconds": cpu,
+            "publish_median_seconds": medians,
+            "ratio_publish_to_cp_minisign": medians["publish"] / medians["cp_minisign"]}
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--tool", required=True)
@@ -187,9 +229,9 @@ def main():
     finally:
         server.terminate()
         server.wait(timeout=10)
-    signing = sign_bench(args.tool, out, key, {
-        label: os.path.join(out, f"installer-{label}.bin") for label in channels},
-        args.runs, env)
+    installers = {label: os.path.join(out, f"installer-{label}.bin") for label in channels}
+    signing = sign_bench(args.tool, out, key, installers, args.runs, env)
+    publishing = publish_bench(args.tool, out, key_line, installers, args.runs, env)
 
     medians = {name: statistics.median(values) for name, values in times.items()}
     rates = {name: size / seconds / MIB for name, seconds in medians.items()}
@@ -204,6 +246,7 @@ def main():
         "median_mib_per_s": rates,
         "ratio_check_to_curl": rates["check"] / rates["curl"],
         **signing,
+        **publishing,
     }
     print(f"memory: peak RSS 16 MiB {rss['16MiB']} KiB, 1 GiB {rss['1GiB']} KiB, "
           f"difference {rss['1GiB'] - rss['16MiB']} KiB (goal < 1024)")
@@ -221,6 +264,15 @@ def main():
           f"(goal <= 1.1); median of {args.runs} runs each, alternately")
     print(f"sign memory: peak RSS 16 MiB {sign_rss['16MiB']} KiB, 1 GiB {sign_rss['1GiB']} KiB")
     print("sign seconds: " + json.dumps(signing["sign_seconds"]))
+    publish_rss = publishing["publish_peak_rss_kib"]
+    publish_medians = publishing["publish_median_seconds"]
+    print(f"publish: 1 GiB in {publish_medians['publish']:.2f} s, cp + minisign -V "
+          f"{publish_medians['cp_minisign']:.2f} s, ratio "
+          f"{publishing['ratio_publish_to_cp_minisign']:.3f} (goal <= 1.2); median of "
+          f"{args.runs} runs each, alternately")
+    print(f"publish memory: peak RSS 16 MiB {publish_rss['16MiB']} KiB, 1 GiB "
+          f"{publish_rss['1GiB']} KiB")
+    print("publish seconds: " + json.dumps(publishing["publish_seconds"]))
     print(f"load average after the runs: {result['load_average']}")
     if args.json:
         with open(args.json, "w", encoding="utf-8") as file:
