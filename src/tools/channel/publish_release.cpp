@@ -1,6 +1,9 @@
 #include "tools/channel/publish_release.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -121,11 +124,22 @@ Status ReplaceChannel(const WebRoot& web, const std::optional<std::string>& repl
   return channel.value().Commit();
 }
 
-Status RootFolderExists(const WebRoot& web) {
-  struct stat status {};
-  if (stat(web.root.c_str(), &status) != 0) return FileFailure(web.root);
-  if (!S_ISDIR(status.st_mode)) return Failure{web.root + ": not a folder"};
-  return kSuccess;
+void CloseDescriptor(int descriptor) { close(descriptor); }
+using RootLock = Owner<int, &CloseDescriptor>;
+
+// One publish or rollback at a time in a root: an advisory lock on the root
+// folder itself, which leaves no file behind. Fails when the root is not a
+// folder or another command holds it.
+Result<RootLock> LockRoot(const WebRoot& web) {
+  const int descriptor = open(web.root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (descriptor < 0) return FileFailure(web.root);
+  RootLock lock(descriptor);
+  if (flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
+    if (errno != EWOULDBLOCK) return FileFailure(web.root);
+    return Failure{web.root +
+                   ": another publish or rollback is at work there; nothing was changed"};
+  }
+  return lock;
 }
 
 }  // namespace
@@ -138,7 +152,8 @@ ExitCode RunPublish(const PublishOptions& options, std::ostream& out, std::ostre
   const std::string publicKey = ChosenPublicKey(options.publicKey, err);
   if (publicKey.empty()) return ExitCode::kUsage;
   const WebRoot web = WebRootAt(options.root);
-  if (Status root = RootFolderExists(web)) return LocalFileProblem(err, root->text);
+  auto lock = LockRoot(web);
+  if (!lock.ok()) return LocalFileProblem(err, lock.failure().text);
 
   auto signature = ReadChannelSignature(options.installer, options.signature, publicKey);
   if (!signature.ok()) return LocalFileProblem(err, signature.failure().text);
@@ -193,6 +208,8 @@ ExitCode RunRollback(const RollbackOptions& options, std::ostream& out, std::ost
   if (publicKey.empty()) return ExitCode::kUsage;
   const WebRoot web = WebRootAt(options.root);
   constexpr std::string_view kUnchanged = "; nothing was changed\n";
+  auto lock = LockRoot(web);
+  if (!lock.ok()) return LocalFileProblem(err, lock.failure().text);
 
   auto previous = ReadWholeFile(web.previous, kMaxChannelFileBytes);
   if (!previous.ok()) {
