@@ -41,6 +41,7 @@ def replaced_once(text, old, new):
 
 class NginxServer:
     def __init__(self, prefix, deploy_conf, root, cert, key, day_port=False, limit=240):
+        prefix, root, cert, key = (os.path.abspath(p) for p in (prefix, root, cert, key))
         self.prefix, self.limit = prefix, limit
         with open(deploy_conf, encoding="utf-8") as file:
             deploy = file.read()
