@@ -12,6 +12,7 @@ this process, which ends itself after a hard time limit.
 """
 
 import base64
+import hashlib
 import json
 import os
 import re
@@ -26,6 +27,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tools"))
 from driver import Failed, check, driver_options, equal, hard_limit, windows_path  # noqa: E402
 from e2e_servers import Reply, Servers, Site  # noqa: E402
+from nginx_server import NginxServer  # noqa: E402
 
 CHANNEL_PATH = "/updates/kestrova-desk/latest.json"
 INSTALLER_PATH = "/downloads/KestrovaAI-install-1.4.2.exe"
@@ -302,6 +304,7 @@ class Run:
         self.counter = 0
         self.certificate = "site.pem"
         self.program = None  # a path to start instead of the config's program
+        self.upstream_port = None  # where the proxy tunnels to instead of the site
 
     # Signatures, always by the real minisign.
 
@@ -372,10 +375,13 @@ class Run:
               during=None):
         path = self.program or self.env.config[program]
         self.servers = Servers(self.site, os.path.join(self.env.dir, "ca", self.certificate),
-                               os.path.join(self.env.dir, "ca", "site.key"))
+                               os.path.join(self.env.dir, "ca", "site.key"), self.upstream_port)
         self.env.reg_add(PROXY_KEY, "ProxyServer", "REG_SZ", "127.0.0.1:%d" % self.servers.proxy_port)
         self.probe_log = os.path.join(self.dir, "probe.log")
         self.stop_file = os.path.join(self.dir, "probe.stop")
+        for earlier in (self.probe_log, self.stop_file):  # of an earlier start of this run
+            if os.path.exists(earlier):
+                os.remove(earlier)
         self.watcher = self.env.popen_wine(self.env.config["window_watch"], windows_path(self.probe_log),
                                          windows_path(self.stop_file), answer, cancel)
         deadline = time.time() + 20
@@ -617,6 +623,54 @@ def token_signed_installer(run):
     run.start()
     marker = wait_for_start_marker(run)
     run.expect(0, None, files={FILE_NAME: data, marker: None})
+
+
+@scenario
+def published_on_nginx(run):
+    """The release team's way: kestrova-channel publish into a web root that
+    nginx serves with docs/deploy/nginx.conf and the run's certificate for
+    kestrova.ai, behind the proxy. The program downloads after a publish,
+    after a second publish of other bytes and after a rollback, and nginx's
+    access log shows its requests."""
+    config = run.env.config
+    with open(os.path.join(config["keys"], "run.pub"), encoding="ascii") as pub:
+        key_line = pub.read().splitlines()[1]
+    root = os.path.join(run.work, "www")
+    os.makedirs(root)
+    releases = []
+    for number in (1, 2):
+        data = pattern(200000 + number, seed=number)
+        path = os.path.join(run.work, "r%d" % number, FILE_NAME)
+        os.makedirs(os.path.dirname(path))
+        with open(path, "wb") as file:
+            file.write(data)
+        subprocess.run(["minisign", "-S", "-s", os.path.join(run.keys, "run.key"), "-m", path,
+                        "-t", "Kestrova AI 1.4.%d" % number], check=True, timeout=30,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        name = "/dl/KestrovaAI-install-%s.exe" % hashlib.sha256(data).hexdigest()[:16]
+        releases.append((["publish", "--root", root, "--installer", path, "--signature",
+                          path + ".minisig", "--base-url", "https://kestrova.ai"], data, name))
+    ca = os.path.join(run.env.dir, "ca")
+    seen = []
+    with NginxServer(os.path.join(run.dir, "nginx"), config["deploy_conf"], root,
+                     os.path.join(ca, "site.pem"), os.path.join(ca, "site.key"),
+                     limit=200) as nginx:
+        run.upstream_port = nginx.port
+        for command, data, name in releases + [(["rollback", "--root", root],) + releases[0][1:]]:
+            tool = subprocess.run([config["channel_tool"], *command, "--public-key", key_line],
+                                  capture_output=True, text=True, timeout=60)
+            equal((tool.returncode, tool.stderr), (0, ""), "kestrova-channel " + command[0])
+            first = len(nginx.access_log())
+            run.start(args=["--no-run"])
+            run.expect(0, None, files={FILE_NAME: data})
+            requests = nginx.access_log()[first:]
+            equal([(e["method"], e["uri"], e["status"], e["agent"]) for e in requests],
+                  [("GET", CHANNEL_PATH, 200, "KestrovaAI-setup"),
+                   ("GET", name, 200, "KestrovaAI-setup")], "nginx's log after " + command[0])
+            equal(requests[1]["bytes"], len(data), "installer bytes that nginx sent")
+            seen += requests
+    with open(os.path.join(run.dir, "nginx-requests.json"), "w", encoding="utf-8") as file:
+        json.dump(seen, file, indent=1)
 
 
 @scenario

@@ -4,7 +4,8 @@ HTTPS site behind it.
 The program under test talks to https://kestrova.ai/... through the system
 proxy of its Wine prefix. The proxy accepts CONNECT kestrova.ai:443 and tunnels
 to the HTTPS site, which presents a certificate for kestrova.ai made by the
-run's own test CA. Both listen on 127.0.0.1 only; their threads are daemons, so
+run's own test CA (or, with upstream_port, to another server on loopback, such
+as an nginx). Both listen on 127.0.0.1 only; their threads are daemons, so
 they end with the driver process, which itself has a hard time limit.
 """
 
@@ -224,7 +225,7 @@ def _listen():
 class Servers:
     """The proxy and the site of one run; stop() closes both listeners."""
 
-    def __init__(self, site, cert_file, key_file):
+    def __init__(self, site, cert_file, key_file, upstream_port=None):
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(cert_file, key_file)
         self.site = site
@@ -236,7 +237,8 @@ class Servers:
                          args=(self._site_listener, lambda c: _serve_https(site, c, context))).start()
         threading.Thread(target=_accept_loop, daemon=True,
                          args=(self._proxy_listener,
-                               lambda c: _serve_proxy(site, c, self.site_port))).start()
+                               lambda c: _serve_proxy(site, c, upstream_port or self.site_port))
+                         ).start()
 
     def stop(self):
         for listener in (self._site_listener, self._proxy_listener):
