@@ -21,8 +21,25 @@ PREVIOUS = DOCUMENT + ".previous"
 NAME = "KestrovaAI-install.exe"
 SECOND_COMMENT = "Kestrova AI 1.0.1"
 DOCUMENT_CACHE, INSTALLER_CACHE = "public, max-age=60", "public, max-age=31536000, immutable"
-DAY_WARNING = ("channel document: Cache-Control allows caching for 86400 s (max-age=86400); "
-               "keep it at 300 s or less")
+AT_MOST = "; keep it at 300 s or less"
+A_DAY = email.utils.formatdate(time.time() + 86400, usegmt=True)
+# The channel document's cache headers: the deploy config's, then variants
+# (the line that replaces its Cache-Control line) with the warnings of check.
+WARNINGS = [
+    ("the deploy config", {"cache-control": DOCUMENT_CACHE}, []),
+    ("a day's max-age", {"cache-control": "public, max-age=86400"},
+     ["channel document: Cache-Control allows caching for 86400 s (max-age=86400)" + AT_MOST]),
+    ("five minutes", {"cache-control": "max-age=300"}, []),
+    ("s-maxage before max-age", {"cache-control": "max-age=60, s-maxage=301"},
+     ["channel document: Cache-Control allows caching for 301 s (s-maxage=301)" + AT_MOST]),
+    ("Expires a day ahead", {"expires": A_DAY},
+     ["channel document: Expires allows caching for SPAN s" + AT_MOST]),
+    ("no cache header", {}, ["channel document: no Cache-Control or Expires header; caches "
+                             "choose how long to keep it"]),
+]
+VARIANTS = [f'add_header Cache-Control "{headers["cache-control"]}";' if "cache-control" in
+            headers else f'add_header Expires "{headers["expires"]}";' if headers else ""
+            for _, headers, _ in WARNINGS[1:]]
 NOW = "(a date within two minutes)"
 UNREADABLE = "канал обновлений не читается"
 NO_INSTALLER = "в канале обновлений нет установщика"
@@ -71,9 +88,8 @@ class Publishing:
     def __init__(self, run, nginx):
         self.run, self.nginx = run, nginx
         self.root = run.path("www")
-        self.base = f"https://cdn.kestrova.ai:{nginx.port}"
-        self.resolve = [f"cdn.kestrova.ai:{port}:127.0.0.1"
-                        for port in (nginx.port, nginx.day_port)]
+        self.base = f"https://cdn.kestrova.ai:{nginx.ports[0]}"
+        self.resolve = [f"cdn.kestrova.ai:{port}:127.0.0.1" for port in nginx.ports]
         # Two releases of one file name: the run's installer and other bytes.
         self.releases = [self.release("r1", run.installer, run.read("inst.minisig")),
                          self.release("r2", os.urandom(len(run.installer) // 2 + 3))]
@@ -90,14 +106,20 @@ class Publishing:
             with open(path + ".minisig", "wb") as file:
                 file.write(signature)
         name = content_name(NAME, data)
-        return {"path": path, "data": data, "name": name, "url": f"{self.base}/dl/{name}",
+        return {"path": path, "signature_file": path + ".minisig", "data": data, "name": name,
+                "url": f"{self.base}/dl/{name}",
                 "comment": SECOND_COMMENT if signature is None else self.run.comment,
                 "signature": self.run.signature(path + ".minisig")}
 
-    def publish(self, release):
-        return self.run.tool_run("publish", "--root", self.root, "--installer",
-                                 release["path"], "--signature", release["path"] + ".minisig",
-                                 "--base-url", self.base, "--public-key", self.run.key_line)
+    def publish(self, release, root=None, base=None):
+        return self.run.tool_run("publish", "--root", root or self.root, "--installer",
+                                 release["path"], "--signature", release["signature_file"],
+                                 "--base-url", base or self.base, "--public-key",
+                                 self.run.key_line)
+
+    def rollback(self):
+        return self.run.tool_run("rollback", "--root", self.root, "--public-key",
+                                 self.run.key_line)
 
     def line(self, verb, release, root=None):
         where = "" if verb == "verified" else f"{root or self.root}/{DOCUMENT}: "
@@ -132,13 +154,13 @@ class Publishing:
                             sorted(found) != sorted(layout) else "a file's bytes differ")
         self.run.report(case, problems)
 
-    def served(self, url, name, cache):
-        """What check --json reports of a file of ROOT that nginx served."""
+    def served(self, url, name, headers):
+        """What check --json reports of a file of ROOT that nginx served with
+        the cache HEADERS."""
         stat = os.stat(os.path.join(self.root, name))
-        return {"url": url, "status": 200, "size": stat.st_size,
-                "headers": {"cache-control": cache, "date": NOW,
-                            "etag": f'"{int(stat.st_mtime):x}-{stat.st_size:x}"',
-                            "last-modified": email.utils.formatdate(stat.st_mtime, usegmt=True)}}
+        return {"url": url, "status": 200, "size": stat.st_size, "headers": {
+            **headers, "date": NOW, "etag": f'"{int(stat.st_mtime):x}-{stat.st_size:x}"',
+            "last-modified": email.utils.formatdate(stat.st_mtime, usegmt=True)}}
 
     def expect_json(self, case, result, code, expected, stderr=None):
         problems = [] if result.returncode == code else [f"exit code {result.returncode}"]
@@ -157,41 +179,47 @@ class Publishing:
             problems.append(f"stderr {result.stderr!r}, expected {stderr!r}")
         self.run.report(case, problems, result.stderr)
 
-    def verified(self, release, port, warnings=()):
-        channel = f"https://cdn.kestrova.ai:{port}/{DOCUMENT}"
-        cache = DOCUMENT_CACHE if port == self.nginx.port else "public, max-age=86400"
-        return {"channel": self.served(channel, DOCUMENT, cache),
-                "installer": self.served(release["url"], f"dl/{release['name']}",
-                                         INSTALLER_CACHE),
-                "keyId": self.run.key_id, "trustedComment": release["comment"],
-                "warnings": list(warnings), "verdict": "verified", "failure": None,
-                "exitCode": 0}
-
     def check(self, port, *extra):
         resolves = [arg for value in self.resolve for arg in ("--resolve", value)]
         return self.run.check(f"https://cdn.kestrova.ai:{port}/{DOCUMENT}", *resolves, *extra)
 
     def check_cases(self, release):
-        first = len(self.nginx.access_log())
-        self.expect_json("check --json --resolve: the deploy config", self.check(
-            self.nginx.port, "--json"), 0, self.verified(release, self.nginx.port), stderr="")
-        seen = [(e["method"], e["uri"], e["status"], e["bytes"], e["cacheControl"])
-                for e in self.nginx.access_log()[first:]]
-        wanted = [("GET", f"/{DOCUMENT}", 200, len(self.file(DOCUMENT)), DOCUMENT_CACHE),
-                  ("GET", f"/dl/{release['name']}", 200, len(release["data"]), INSTALLER_CACHE)]
-        self.run.report("check: nginx's access log", [] if seen == wanted else [f"log {seen}"])
-        self.expect_json("check --json: a day's max-age warns", self.check(
-            self.nginx.day_port, "--json"), 0,
-            self.verified(release, self.nginx.day_port, [DAY_WARNING]),
-            stderr=f"kestrova-channel: warning: {DAY_WARNING}\n")
-        channel = f"https://cdn.kestrova.ai:{self.nginx.port}/{DOCUMENT}"
+        """check --json of the deploy config and of its variants (WARNINGS),
+        each warning on stderr too; nginx's log of the first."""
+        for port, (case, headers, warnings) in zip(self.nginx.ports, WARNINGS):
+            first = len(self.nginx.access_log())
+            result = self.check(port, "--json")
+            try:  # Expires - Date, both as the tool reports them
+                got = json.loads(result.stdout)["channel"]["headers"]
+                span = int(email.utils.parsedate_to_datetime(got["expires"]).timestamp()
+                           - email.utils.parsedate_to_datetime(got["date"]).timestamp())
+            except (ValueError, KeyError, TypeError):
+                span = None
+            warnings = [text.replace("SPAN", str(span)) for text in warnings]
+            self.expect_json(f"check --json --resolve: {case}", result, 0, {
+                "channel": self.served(f"https://cdn.kestrova.ai:{port}/{DOCUMENT}", DOCUMENT,
+                                       headers),
+                "installer": self.served(release["url"], f"dl/{release['name']}",
+                                         {"cache-control": INSTALLER_CACHE}),
+                "keyId": self.run.key_id, "trustedComment": release["comment"],
+                "warnings": warnings, "verdict": "verified", "failure": None, "exitCode": 0},
+                stderr="".join(f"kestrova-channel: warning: {text}\n" for text in warnings))
+            if port == self.nginx.ports[0]:
+                seen = [(e["method"], e["uri"], e["status"], e["bytes"], e["cacheControl"])
+                        for e in self.nginx.access_log()[first:]]
+                wanted = [("GET", f"/{DOCUMENT}", 200, len(self.file(DOCUMENT)), DOCUMENT_CACHE),
+                          ("GET", f"/dl/{release['name']}", 200, len(release["data"]),
+                           INSTALLER_CACHE)]
+                self.run.report("check: nginx's access log",
+                                [] if seen == wanted else [f"log {seen}"])
+        channel = f"https://cdn.kestrova.ai:{self.nginx.ports[0]}/{DOCUMENT}"
         self.expect_json("check --json: the edge name without --resolve", self.run.check(
             channel, "--json"), 1, {
                 "channel": {"url": channel, "status": 0, "size": 0, "headers": {}},
                 "installer": None, "keyId": self.run.key_id, "trustedComment": None,
                 "warnings": [], "verdict": "refused",
                 "failure": "сервер kestrova.ai недоступен (код 6)", "exitCode": 1})
-        result = self.run.check(channel, "--resolve", f"cdn.kestrova.ai:{self.nginx.port}")
+        result = self.run.check(channel, "--resolve", f"cdn.kestrova.ai:{self.nginx.ports[0]}")
         self.run.report("check: --resolve without an address", [] if (
             result.returncode, result.stdout) == (2, "") else [f"exit {result.returncode}"])
 
@@ -205,34 +233,30 @@ class Publishing:
         taken = content_name("taken.exe", first["data"])
         shutil.copy(first["path"], self.run.path("taken.exe"))
         run_file = self.run.path
-        publish = ["publish", "--root", "ROOT", "--installer", first["path"], "--signature",
-                   first["path"] + ".minisig", "--base-url", self.base]
-        rollback = ["rollback", "--root", "ROOT"]
 
-        def changed(arguments, option, value):
-            return [value if arguments[i - 1] == option else a for i, a in enumerate(arguments)]
+        def publish(base=self.base, **release):
+            return ["publish", "--root", "ROOT", "--installer", release.get("path", first["path"]),
+                    "--signature", release.get("signature", first["signature_file"]),
+                    "--base-url", base]
+        rollback = ["rollback", "--root", "ROOT"]
         rows = [
-            ("base-url not https", None, changed(publish, "--base-url", "http://cdn.kestrova.ai"),
-             1, "the installer's address is not https", ["is not an https address"]),
-            ("base-url with a query", None, changed(publish, "--base-url", self.base + "/?v=2"),
-             2, "", ["--base-url"]),
-            ("base-url with a fragment", None, changed(publish, "--base-url", self.base + "#a"),
-             2, "", ["--base-url"]),
-            ("another key's signature", None, changed(publish, "--signature",
-                                                      run_file("other.minisig")),
-             1, WRONG_KEY, ["kestrova-channel sign --installer"]),
-            ("installer does not match", None, changed(publish, "--installer",
-                                                       run_file("altered.bin")),
-             1, MISMATCH, ["kestrova-channel sign --installer"]),
+            ("base-url not https", None, publish("http://cdn.kestrova.ai"), 1,
+             "the installer's address is not https", ["is not an https address"]),
+            ("base-url with a query", None, publish(self.base + "/?v=2"), 2, "", ["--base-url"]),
+            ("base-url with a fragment", None, publish(self.base + "#a"), 2, "", ["--base-url"]),
+            ("another key's signature", None, publish(signature=run_file("other.minisig")), 1,
+             WRONG_KEY, ["kestrova-channel sign --installer"]),
+            ("installer does not match", None, publish(path=run_file("altered.bin")), 1,
+             MISMATCH, ["kestrova-channel sign --installer"]),
             ("name taken by other bytes", {f"dl/{taken}": b"other bytes"},
-             changed(publish, "--installer", run_file("taken.exe")), 3, "",
+             publish(path=run_file("taken.exe")), 3, "",
              [f"ROOT/dl/{taken} already holds other bytes"]),
-            ("installer missing", None, changed(publish, "--installer", run_file("none.exe")),
-             3, "", [run_file("none.exe") + ": No such file or directory"]),
-            ("signature missing", None, changed(publish, "--signature", run_file("none.minisig")),
-             3, "", [run_file("none.minisig") + ": No such file or directory"]),
-            ("root missing", "missing", publish, 3, "", ["ROOT: No such file or directory"]),
-            ("existing channel unreadable", {DOCUMENT: b'{"platforms": '}, publish, 3, "",
+            ("installer missing", None, publish(path=run_file("none.exe")), 3, "",
+             [run_file("none.exe") + ": No such file or directory"]),
+            ("signature missing", None, publish(signature=run_file("none.minisig")), 3, "",
+             [run_file("none.minisig") + ": No such file or directory"]),
+            ("root missing", "missing", publish(), 3, "", ["ROOT: No such file or directory"]),
+            ("existing channel unreadable", {DOCUMENT: b'{"platforms": '}, publish(), 3, "",
              [UNREADABLE]),
             ("no previous document", at_doc2, rollback, 3, "",
              [f"ROOT/{PREVIOUS}: No such file or directory", "nothing to roll back to"]),
@@ -268,7 +292,7 @@ class Publishing:
 def publish_cases(run, certs, deploy_conf):
     with NginxServer(run.path("nginx"), deploy_conf, run.path("www"),
                      os.path.join(certs, "server.pem"), os.path.join(certs, "server.key"),
-                     day_port=True) as nginx:
+                     VARIANTS) as nginx:
         p = Publishing(run, nginx)
         first, second = p.releases
         # An existing document with more members and platforms than make's.
@@ -293,19 +317,15 @@ def publish_cases(run, certs, deploy_conf):
                p.line("published", second), stderr="")
         run.report("publish the same release again: root unchanged",
                    [] if snapshot(p.root) == before else ["the root changed"])
-        expect(run, "check after the second publish", p.check(nginx.port), 0,
+        expect(run, "check after the second publish", p.check(nginx.ports[0]), 0,
                p.line("verified", second), stderr="")
 
         p.refusals(first, second, doc1, doc2)
-        expect(run, "rollback", run.tool_run("rollback", "--root", p.root, "--public-key",
-                                             run.key_line), 0, p.line("rolled back", first),
-               stderr="")
+        expect(run, "rollback", p.rollback(), 0, p.line("rolled back", first), stderr="")
         p.published("rollback: the documents swapped", first, doc2, p.releases, doc1)
-        expect(run, "check after the rollback", p.check(nginx.port), 0,
+        expect(run, "check after the rollback", p.check(nginx.ports[0]), 0,
                p.line("verified", first), stderr="")
-        expect(run, "rollback again", run.tool_run("rollback", "--root", p.root, "--public-key",
-                                                   run.key_line), 0, p.line("rolled back", second),
-               stderr="")
+        expect(run, "rollback again", p.rollback(), 0, p.line("rolled back", second), stderr="")
         p.published("rollback again: back to the second release", second, doc1, p.releases, doc2)
 
         # Names: the hash before the last dot that does not start the name;
@@ -313,11 +333,8 @@ def publish_cases(run, certs, deploy_conf):
         names = run.path("names")
         os.makedirs(names)
         for name in ("setup.v2.exe", "installer", "Kestrova AI (x64).exe"):
-            shutil.copy(first["path"], os.path.join(names, name))
-            result = run.tool_run("publish", "--root", names, "--installer",
-                                  os.path.join(names, name), "--signature",
-                                  first["path"] + ".minisig", "--base-url", p.base + "/",
-                                  "--public-key", run.key_line)
+            path = shutil.copy(first["path"], os.path.join(names, name))
+            result = p.publish(dict(first, path=path), names, p.base + "/")
             target = content_name(name, first["data"])
             url = f"{p.base}/dl/{urllib.parse.quote(target, safe='-._~')}"
             expect(run, f"publish names {name!r}", result, 0, p.line(

@@ -655,7 +655,7 @@ def published_on_nginx(run):
     with NginxServer(os.path.join(run.dir, "nginx"), config["deploy_conf"], root,
                      os.path.join(ca, "site.pem"), os.path.join(ca, "site.key"),
                      limit=200) as nginx:
-        run.upstream_port = nginx.port
+        run.upstream_port = nginx.ports[0]
         for command, data, name in releases + [(["rollback", "--root", root],) + releases[0][1:]]:
             tool = subprocess.run([config["channel_tool"], *command, "--public-key", key_line],
                                   capture_output=True, text=True, timeout=60)

@@ -1,13 +1,14 @@
 """Debian's nginx on loopback with the deployment config docs/deploy/nginx.conf,
 for the tests that publish a web root and read it back over HTTPS.
 
-    with NginxServer(prefix, deploy_conf, root, cert, key, day_port=True) as nginx:
-        nginx.port, nginx.day_port, nginx.access_log()
+    with NginxServer(prefix, deploy_conf, root, cert, key, variants) as nginx:
+        nginx.ports, nginx.access_log()
 
 The server block is the deploy file itself with its four marked lines
 replaced (each must be found exactly once, so a changed file fails the
-test); with day_port a second copy listens on another port and gives the
-channel document a day's max-age. Everything nginx writes lives in PREFIX;
+test), on nginx.ports[0]; each of VARIANTS (lines that replace the channel
+document's Cache-Control line) is another copy on the next port. Everything
+nginx writes lives in PREFIX;
 it runs under `timeout`, so it ends by itself even when the test does not
 stop it, and stop() ends it on every path (SIGQUIT, then SIGKILL).
 """
@@ -40,7 +41,7 @@ def replaced_once(text, old, new):
 
 
 class NginxServer:
-    def __init__(self, prefix, deploy_conf, root, cert, key, day_port=False, limit=240):
+    def __init__(self, prefix, deploy_conf, root, cert, key, variants=(), limit=240):
         prefix, root, cert, key = (os.path.abspath(p) for p in (prefix, root, cert, key))
         self.prefix, self.limit = prefix, limit
         with open(deploy_conf, encoding="utf-8") as file:
@@ -51,10 +52,8 @@ class NginxServer:
                             ("ssl_certificate_key /etc/ssl/kestrova/privkey.pem;",
                              f"ssl_certificate_key {key};")):
             deploy = replaced_once(deploy, line, value)
-        self.servers = [deploy]
-        if day_port:
-            self.servers.append(replaced_once(deploy, DOCUMENT_CACHE,
-                                              DOCUMENT_CACHE.replace("=60", "=86400")))
+        self.servers = [deploy] + [replaced_once(deploy, DOCUMENT_CACHE, line)
+                                   for line in variants]
         self.process = None
 
     def main_config(self, ports):
@@ -83,7 +82,7 @@ class NginxServer:
                      "-c", config, "-e", os.path.join(self.prefix, "error.log")],
                     stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT)
             if self.wait_listening(ports):
-                self.port, self.day_port = ports[0], ports[-1]
+                self.ports = ports
                 return self
             self.stop()
         raise RuntimeError("nginx did not start: " + self.errors())
