@@ -41,6 +41,8 @@ VARIANTS = [f'add_header Cache-Control "{headers["cache-control"]}";' if "cache-
             headers else f'add_header Expires "{headers["expires"]}";' if headers else ""
             for _, headers, _ in WARNINGS[1:]]
 NOW = "(a date within two minutes)"
+UMASK = os.umask(0o022)
+os.umask(UMASK)
 UNREADABLE = "канал обновлений не читается"
 NO_INSTALLER = "в канале обновлений нет установщика"
 MISMATCH = "подпись установщика не сошлась, файл испорчен или подменен"
@@ -152,6 +154,11 @@ class Publishing:
         if found != layout:
             problems.append(f"root holds {sorted(found)}, expected {sorted(layout)}" if
                             sorted(found) != sorted(layout) else "a file's bytes differ")
+        # Readable by the web server as a copy by cp would be (the umask's).
+        modes = {name: os.stat(os.path.join(self.root, name)).st_mode & 0o7777
+                 for name in layout if name in found and not name.endswith("/")}
+        if set(modes.values()) != {0o666 & ~UMASK}:
+            problems.append(f"modes {modes}")
         self.run.report(case, problems)
 
     def served(self, url, name, headers):
