@@ -8,9 +8,9 @@ The server block is the deploy file itself with its four marked lines
 replaced (each must be found exactly once, so a changed file fails the
 test), on nginx.ports[0]; each of VARIANTS (lines that replace the channel
 document's Cache-Control line) is another copy on the next port. Everything
-nginx writes lives in PREFIX;
-it runs under `timeout`, so it ends by itself even when the test does not
-stop it, and stop() ends it on every path (SIGQUIT, then SIGKILL).
+nginx writes lives in PREFIX; it runs under `timeout`, so it ends by itself
+even when the test does not stop it, and stop() ends it on every path
+(SIGQUIT, then SIGKILL).
 """
 
 import json
