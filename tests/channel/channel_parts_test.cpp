@@ -190,6 +190,8 @@ TEST(ChannelCacheWarnings, LongerThanFiveMinutesOrLeftToTheCaches) {
       {{{"cache-control", "public, max-age=300"}}, ""},
       {{{"cache-control", "public, max-age=301"}},
        "channel document: Cache-Control allows caching for 301 s (max-age=301)" + kShort},
+      {{{"cache-control", "public, max-age=3600, max-age=60"}},
+       "channel document: Cache-Control allows caching for 3600 s (max-age=3600)" + kShort},
       {{{"cache-control", "max-age=60, S-MaxAge=\"86400\""}},
        "channel document: Cache-Control allows caching for 86400 s (s-maxage=86400)" + kShort},
       {{{"cache-control", "no-cache"}, {"expires", "Thu, 01 Jan 2037 00:00:00 GMT"}}, ""},

@@ -226,9 +226,14 @@ class Publishing:
                 "installer": None, "keyId": self.run.key_id, "trustedComment": None,
                 "warnings": [], "verdict": "refused",
                 "failure": "сервер kestrova.ai недоступен (код 6)", "exitCode": 1})
-        result = self.run.check(channel, "--resolve", f"cdn.kestrova.ai:{self.nginx.ports[0]}")
-        self.run.report("check: --resolve without an address", [] if (
-            result.returncode, result.stdout) == (2, "") else [f"exit {result.returncode}"])
+        for case, value in (("without an address", f"cdn.kestrova.ai:{self.nginx.ports[0]}"),
+                            ("with a port that is no number", "cdn.kestrova.ai:b:127.0.0.1"),
+                            ("with an empty address", "cdn.kestrova.ai:443:")):
+            result = self.run.check(channel, "--resolve", value)
+            self.run.report(f"check: --resolve {case}", [] if (
+                result.returncode, result.stdout) == (2, "") and
+                f"--resolve {value}: not HOST:PORT:ADDRESS" in result.stderr
+                else [f"exit {result.returncode}, stderr {result.stderr!r}"])
 
     def refusals(self, first, second, doc1, doc2):
         """Each on a root of its own (None: the published one), left as it was."""

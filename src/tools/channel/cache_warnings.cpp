@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <charconv>
 
 #include "tools/channel/web_root.h"
@@ -43,6 +44,12 @@ std::optional<long long> Seconds(std::string_view value) {
   return seconds;
 }
 
+std::optional<long long> Longer(std::optional<long long> a, std::optional<long long> b) {
+  if (!a) return b;
+  if (!b) return a;
+  return std::max(*a, *b);
+}
+
 CacheControl ReadCacheControl(std::string_view value) {
   CacheControl control;
   while (!value.empty()) {
@@ -54,8 +61,10 @@ CacheControl ReadCacheControl(std::string_view value) {
     const std::string_view argument = equals == std::string_view::npos
                                           ? std::string_view()
                                           : Trimmed(directive.substr(equals + 1));
-    if (name == "max-age") control.maxAge = Seconds(argument);
-    if (name == "s-maxage") control.sharedMaxAge = Seconds(argument);
+    // A directive given twice counts with its longer lifetime: caches differ
+    // in which one they take.
+    if (name == "max-age") control.maxAge = Longer(control.maxAge, Seconds(argument));
+    if (name == "s-maxage") control.sharedMaxAge = Longer(control.sharedMaxAge, Seconds(argument));
     if (name == "no-store") control.noStore = true;
     if (name == "no-cache") control.noCache = true;
     if (name == "private") control.isPrivate = true;

@@ -84,6 +84,21 @@ Result<Command> ParseMake(std::span<const std::string_view> arguments) {
   return Command{std::move(options)};
 }
 
+// curl's HOST:PORT:ADDRESS[,ADDRESS]...: a host, a port number and an
+// address (an IPv6 one in brackets); curl judges the addresses themselves.
+bool IsResolveEntry(std::string_view entry) {
+  const auto first = entry.find(':');
+  if (first == 0 || first == std::string_view::npos) return false;
+  const auto second = entry.find(':', first + 1);
+  if (second == std::string_view::npos || second + 1 == entry.size()) return false;
+  const std::string_view port = entry.substr(first + 1, second - first - 1);
+  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != port.npos) {
+    return false;
+  }
+  const int number = std::stoi(std::string(port));
+  return number >= 1 && number <= 65535;
+}
+
 Result<Command> ParseCheck(std::span<const std::string_view> arguments) {
   static constexpr std::string_view kKnown[] = {"--channel", "--public-key", "--keep"};
   static constexpr std::string_view kRepeatable[] = {"--resolve"};
@@ -96,12 +111,7 @@ Result<Command> ParseCheck(std::span<const std::string_view> arguments) {
   options.keep = Take(values.value(), "--keep");
   options.resolve = TakeAll(values.value(), "--resolve");
   for (const std::string& entry : options.resolve) {
-    // curl's HOST:PORT:ADDRESS[,ADDRESS]...; curl itself judges the rest.
-    const auto first = entry.find(':');
-    if (first == 0 || first == std::string::npos ||
-        entry.find(':', first + 1) == std::string::npos) {
-      return Failure{"--resolve " + entry + ": not HOST:PORT:ADDRESS"};
-    }
+    if (!IsResolveEntry(entry)) return Failure{"--resolve " + entry + ": not HOST:PORT:ADDRESS"};
   }
   options.json = Take(values.value(), "--json").has_value();
   return Command{std::move(options)};
