@@ -4,6 +4,7 @@ nginx_server.py). The cases run on the Run of channel_tool_test.py; each
 refusal compares every file and folder of its root before and after."""
 
 import email.utils
+import fcntl
 import hashlib
 import json
 import os
@@ -299,6 +300,21 @@ class Publishing:
                    [text.replace("ROOT", root) for text in stderr_has])
             self.run.report(f"{verb} refuses: {case}: root unchanged",
                             [] if snapshot(root) == before else ["the root changed"])
+        # A root that another publish or rollback holds: its lock on the folder.
+        held = os.open(self.root, os.O_RDONLY | os.O_DIRECTORY)
+        try:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            before = snapshot(self.root)
+            for arguments in (publish(), rollback):
+                result = self.run.tool_run(*[a.replace("ROOT", self.root) for a in arguments],
+                                           "--public-key", self.run.key_line)
+                expect(self.run, f"{arguments[0]} refuses: a root held by another", result, 3,
+                       "", [f"{self.root}: another publish or rollback is at work there; "
+                            "nothing was changed"])
+            self.run.report("a root held by another: unchanged",
+                            [] if snapshot(self.root) == before else ["the root changed"])
+        finally:
+            os.close(held)
 
 
 def publish_cases(run, certs, deploy_conf):
