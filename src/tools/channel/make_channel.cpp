@@ -20,8 +20,6 @@ namespace {
 
 // A signature file is a few hundred bytes; a trusted comment may be long.
 constexpr std::uint64_t kMaxSignatureFileBytes = 1 << 20;
-// The channel document being merged into.
-constexpr std::uint64_t kMaxChannelFileBytes = 16 << 20;
 
 }  // namespace
 

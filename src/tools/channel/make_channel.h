@@ -26,6 +26,9 @@ bool IsHttpsAddress(std::string_view url);
 
 // The pieces that make, publish and rollback share.
 
+// The most a channel document on disk may be, to be merged into or put back.
+inline constexpr std::uint64_t kMaxChannelFileBytes = 16 << 20;
+
 // An installer's signature file as the channel carries it (Base64), with what
 // it says of itself and what advice on a refusal needs.
 struct ChannelSignature {

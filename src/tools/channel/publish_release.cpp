@@ -24,8 +24,6 @@
 namespace kestrova::channel {
 namespace {
 
-constexpr std::uint64_t kMaxChannelFileBytes = 16 << 20;
-
 // The installer copied into ROOT/dl/ beside its final name, and what was
 // learnt on the way: it went through the verifier and SHA-256 in the same
 // pass, so the copy is exactly the bytes verified.
