@@ -197,6 +197,7 @@ TEST(NextModulePathBufferSize, DoublesUpToTheLargest32BitCount) {
       {1024, 2048},
       {32768, 65536},
       {0x40000000u, 0x80000000u},
+      {0x7FFFFFFFu, 0xFFFFFFFEu},
       {0x80000000u, 0xFFFFFFFFu},
       {0x80000001u, 0xFFFFFFFFu},
       {0xFFFFFFFEu, 0xFFFFFFFFu},

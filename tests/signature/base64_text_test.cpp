@@ -49,6 +49,7 @@ TEST(DecodeBase64Text, DecodesCanonicalBase64OfUtf8AndRefusesTheRest) {
       {"decodes to a cut sequence", "0A==", std::nullopt},
       {"decodes to a zero byte", "AA==", std::string(1, '\0')},
       // libsodium alone reads every byte from 0x80 up as "/": "YWJ/" is "ab\x7F".
+      {"byte 0x80 in a digit's place", "YWJ\x80", std::nullopt},
       {"byte 0x85 in a digit's place", "YWJ\x85", std::nullopt},
       {"byte 0xFF in a digit's place", "YWJ\xFF", std::nullopt},
   };

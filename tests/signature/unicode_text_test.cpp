@@ -81,5 +81,12 @@ TEST(IsValidUtf8, AcceptsWellFormedTextOnly) {
   }
 }
 
+// The bytes end where the view ends, whatever byte follows in memory.
+TEST(IsValidUtf8, LooksAtTheViewOnly) {
+  const char bytes[] = "a\xFF";
+  EXPECT_TRUE(IsValidUtf8(std::string_view(bytes, 1)));
+  EXPECT_FALSE(IsValidUtf8(std::string_view(bytes, 2)));
+}
+
 }  // namespace
 }  // namespace kestrova

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+
+#include "worker/channel_body.h"
 
 namespace kestrova {
 namespace {
@@ -186,6 +189,34 @@ TEST(ReadChannelDocument, NestsAtMost127Levels) {
       {"far too deep and cut off", std::string(100000, '['), kUnreadable},
       {"far too deep and closed", Nested(100000), kUnreadable},
   });
+}
+
+// The channel fetch's sink takes a chunk while neither the announced nor the
+// received length is past the cap; otherwise the body stays as it was.
+TEST(ChannelBodySink, TakesChunksUpToTheCap) {
+  struct SinkCase {
+    const char* name;
+    std::uint64_t received;
+    std::uint32_t announced;
+    std::string expected;  // the body after the chunk, or "failure|body"
+  };
+  const std::uint32_t cap = kMaxChannelBodyBytes;
+  const std::string refused = kUnreadable + "|ab";
+  const SinkCase cases[] = {
+      {"nothing announced", 4, 0, "abcd"},
+      {"announced the cap", 4, cap, "abcd"},
+      {"announced one byte past the cap", 4, cap + 1, refused},
+      {"received the cap", cap, 0, "abcd"},
+      {"received one byte past the cap", cap + 1ULL, 0, refused},
+      {"received past the announced cap", cap + 1ULL, cap, refused},
+  };
+  for (const SinkCase& c : cases) {
+    std::string body = "ab";
+    const ChunkSink sink = ChannelBodySink(body);
+    const std::uint8_t chunk[] = {'c', 'd'};
+    const Status result = sink(chunk, c.received, c.announced);
+    EXPECT_EQ(result ? result->text + "|" + body : body, c.expected) << c.name;
+  }
 }
 
 }  // namespace

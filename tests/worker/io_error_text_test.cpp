@@ -28,10 +28,25 @@ TEST(IoErrorText, TrimsTrailingWhitespaceAndRejectsBrokenUtf16) {
       {std::u16string(u"lone ") + char16_t{0xD800} + u"\r\n", std::nullopt},
       {std::u16string(u"lone ") + char16_t{0xDC00}, std::nullopt},
       {std::u16string(u"end ") + char16_t{0xD83D}, std::nullopt},
+      {u"\U0001F600 at the start", "\xF0\x9F\x98\x80 at the start"},
+      {std::u16string(u"last pair ") + char16_t{0xDBFF} + char16_t{0xDFFF},
+       "last pair \xF4\x8F\xBF\xBF"},
+      {std::u16string(u"lone last low ") + char16_t{0xDFFF}, std::nullopt},
+      // The ends of the range U+2000..U+200A, and the units beside it.
+      {u"x\u2000", "x"},
+      {u"x\u200A", "x"},
+      {u"x\u1FFF", "x\xE1\xBF\xBF"},
   };
   for (const MessageCase& c : cases) {
     EXPECT_EQ(TrimmedSystemMessage(c.message), c.trimmed);
   }
+}
+
+// The message ends where the view ends, whatever unit follows in memory.
+TEST(IoErrorText, ChecksTheUtf16OfTheViewOnly) {
+  const char16_t units[] = {u'a', char16_t{0xD800}, char16_t{0xDC00}};
+  EXPECT_EQ(TrimmedSystemMessage(std::u16string_view(units, 1)), "a");
+  EXPECT_EQ(TrimmedSystemMessage(std::u16string_view(units, 2)), std::nullopt);
 }
 
 TEST(IoErrorText, AssemblesTheTexts) {
