@@ -48,5 +48,19 @@ TEST(WideString, EmptyTextHoldsOnlyTheTerminator) {
   EXPECT_EQ(lstrlenW(text.c_str()), 0);
 }
 
+// Texts longer than 1 GiB reach the system in pieces of at most 1 GiB that
+// end on a character boundary: a character across the boundary stays whole.
+TEST(WideString, CharacterAcrossThePieceBoundaryStaysWhole) {
+  constexpr std::size_t kPiece = std::size_t{1} << 30;
+  std::string utf8(kPiece - 1, 'a');
+  utf8 += "\xE2\x82\xAC";  // U+20AC, its first byte the piece's last
+  utf8 += 'b';
+  const WideString text(utf8);
+  utf8 = std::string();  // a GiB less while the result is looked at
+  ASSERT_EQ(text.size(), kPiece + 1);
+  EXPECT_EQ(std::wstring(text.c_str() + kPiece - 2, 3), L"a\u20ACb");
+  EXPECT_EQ(text.c_str()[kPiece + 1], L'\0');
+}
+
 }  // namespace
 }  // namespace kestrova
