@@ -1,5 +1,6 @@
 #include "tools/channel/command_line.h"
 
+#include <initializer_list>
 #include <map>
 #include <vector>
 
@@ -58,6 +59,18 @@ std::optional<std::string> Take(OptionValues& values, std::string_view name) {
   return found->second;
 }
 
+// Moves each required option's value into its field, in order; a missing
+// one fails with "COMMAND needs NAME".
+Status TakeRequired(OptionValues& values, std::string_view command,
+                    std::initializer_list<std::pair<const char*, std::string*>> fields) {
+  for (auto [name, field] : fields) {
+    auto value = Take(values, name);
+    if (!value) return Failure{std::string(command) + " needs " + name};
+    *field = std::move(*value);
+  }
+  return kSuccess;
+}
+
 // Every value of a repeatable option, in the order given.
 std::vector<std::string> TakeAll(OptionValues& values, std::string_view name) {
   std::vector<std::string> all;
@@ -72,12 +85,11 @@ Result<Command> ParseMake(std::span<const std::string_view> arguments) {
   auto values = ReadOptions(arguments, kKnown);
   if (!values.ok()) return values.failure();
   MakeOptions options;
-  for (auto [name, field] :
-       {std::pair{"--installer", &options.installer}, std::pair{"--signature", &options.signature},
-        std::pair{"--url", &options.url}}) {
-    auto value = Take(values.value(), name);
-    if (!value) return Failure{std::string("make needs ") + name};
-    *field = std::move(*value);
+  if (Status missing = TakeRequired(values.value(), "make",
+                                    {{"--installer", &options.installer},
+                                     {"--signature", &options.signature},
+                                     {"--url", &options.url}})) {
+    return *missing;
   }
   if (auto channel = Take(values.value(), "--channel")) options.channel = std::move(*channel);
   options.publicKey = Take(values.value(), "--public-key");
@@ -123,12 +135,12 @@ Result<Command> ParsePublish(std::span<const std::string_view> arguments) {
   auto values = ReadOptions(arguments, kKnown);
   if (!values.ok()) return values.failure();
   PublishOptions options;
-  for (auto [name, field] :
-       {std::pair{"--root", &options.root}, std::pair{"--installer", &options.installer},
-        std::pair{"--signature", &options.signature}, std::pair{"--base-url", &options.baseUrl}}) {
-    auto value = Take(values.value(), name);
-    if (!value) return Failure{std::string("publish needs ") + name};
-    *field = std::move(*value);
+  if (Status missing = TakeRequired(values.value(), "publish",
+                                    {{"--root", &options.root},
+                                     {"--installer", &options.installer},
+                                     {"--signature", &options.signature},
+                                     {"--base-url", &options.baseUrl}})) {
+    return *missing;
   }
   if (options.baseUrl.find_first_of("?#") != std::string::npos) {
     return Failure{"--base-url " + options.baseUrl +
@@ -143,20 +155,18 @@ Result<Command> ParseRollback(std::span<const std::string_view> arguments) {
   auto values = ReadOptions(arguments, kKnown);
   if (!values.ok()) return values.failure();
   RollbackOptions options;
-  auto root = Take(values.value(), "--root");
-  if (!root) return Failure{"rollback needs --root"};
-  options.root = std::move(*root);
+  if (Status missing = TakeRequired(values.value(), "rollback", {{"--root", &options.root}})) {
+    return *missing;
+  }
   options.publicKey = Take(values.value(), "--public-key");
   return Command{std::move(options)};
 }
 
 Result<TokenOptions> TakeToken(OptionValues& values, std::string_view command) {
   TokenOptions token;
-  for (auto [name, field] :
-       {std::pair{"--pkcs11-module", &token.module}, std::pair{"--key", &token.keyUri}}) {
-    auto value = Take(values, name);
-    if (!value) return Failure{std::string(command) + " needs " + name};
-    *field = std::move(*value);
+  if (Status missing = TakeRequired(
+          values, command, {{"--pkcs11-module", &token.module}, {"--key", &token.keyUri}})) {
+    return *missing;
   }
   return token;
 }
@@ -177,9 +187,10 @@ Result<Command> ParseSign(std::span<const std::string_view> arguments) {
   auto values = ReadOptions(arguments, kKnown);
   if (!values.ok()) return values.failure();
   SignOptions options;
-  auto installer = Take(values.value(), "--installer");
-  if (!installer) return Failure{"sign needs --installer"};
-  options.installer = std::move(*installer);
+  if (Status missing =
+          TakeRequired(values.value(), "sign", {{"--installer", &options.installer}})) {
+    return *missing;
+  }
   auto token = TakeToken(values.value(), "sign");
   if (!token.ok()) return token.failure();
   options.token = std::move(token.value());
